@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Telwick need,
+# when they are missing. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
+  unixodbc unixodbc-dev odbc-postgresql libsqliteodbc tdsodbc
+  libsqlite3-dev sqlite3 libssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  postgresql-15 postgresql-client-15
+  xvfb xauth
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,92 @@
+// A small connection / recordset pair with the operations the program uses,
+// over Qt SQL. Failures throw telwick::Fault (number FaultNr::Database) with a
+// description that never holds the login.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace telwick::db {
+
+constexpr int32_t adStateClosed = 0;
+constexpr int32_t adStateOpen = 1;
+constexpr int32_t adUseClient = 3;
+constexpr int32_t adOpenForwardOnly = 0;
+constexpr int32_t adLockReadOnly = 1;
+constexpr int32_t adConnectUnspecified = -1;
+constexpr int32_t adCmdUnspecified = -1;
+
+// How a connection text's Data Source is reached.
+struct Target {
+    enum class Kind { SqliteFile, OdbcDsn, SqlServerHost };
+    Kind kind = Kind::SqlServerHost;
+    std::string dataSource;   // the Data Source as written
+    std::string catalogue;    // Initial Catalog (may be empty)
+    bool integratedSecurity = false;
+};
+// Reads the connection text of BuildConnectionString. A Data Source that is an
+// absolute path or ends in .db, .sqlite or .sqlite3 is a SQLite file; one that
+// names a data source of odbc.ini ($ODBCINI, ~/.odbc.ini, /etc/odbc.ini) is a
+// DSN; anything else is a SQL Server host.
+Target ParseTarget(const std::string& connectionText);
+
+class Recordset;
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int32_t State() const;  // adStateOpen or adStateClosed
+    int32_t CursorLocation() const { return cursorLocation_; }
+    void SetCursorLocation(int32_t location) { cursorLocation_ = location; }
+
+    // A SQLite file opens read-only (a missing file fails, nothing is created)
+    // with GetDate() registered; a DSN with the catalogue as database; a SQL
+    // Server host through the first installed SQL Server ODBC driver.
+    void Open(const std::string& connectionText, const std::string& userId,
+              const std::string& password, int32_t options = adConnectUnspecified);
+    // Runs a statement and drops its result unread.
+    void Execute(const std::string& commandText, int32_t options = adCmdUnspecified);
+    void Close();  // harmless when closed
+
+    // The Qt connection name, for the recordsets.
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    int32_t cursorLocation_ = 2;
+    bool open_ = false;
+};
+
+// Forward-only, read-only; the rows stream, they are not held all at once.
+class Recordset {
+public:
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    void Open(const std::string& source, Connection* activeConnection,
+              int32_t cursorType = adOpenForwardOnly, int32_t lockType = adLockReadOnly,
+              int32_t options = adCmdUnspecified);  // nullptr connection: fault 424
+    int32_t State() const;
+    bool EOF_() const;
+    void MoveNext();
+    bool IsNull(const std::string& field) const;
+    bool IsNull(int position) const;
+    std::string Text(const std::string& field) const;  // null gives the empty text (UTF-8)
+    std::string Text(int position) const;
+    int64_t Integer(const std::string& field) const;   // null gives 0
+    int64_t Integer(int position) const;
+    void Close();  // harmless when closed
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace telwick::db

@@ -1,0 +1,40 @@
+// The one shared connection, the settings cache and the connection check.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "adodb.h"
+
+namespace modDatabase {
+
+extern std::unique_ptr<telwick::db::Connection> SharedConnection;  // created on first use
+extern std::string DBServer;
+extern bool DBTrustedConnection;
+extern std::string DBUsername;
+extern std::string DBPassword;
+
+inline const std::string Catalogue = "Corvane";
+
+// The shared connection, opened and probed, or nullptr when it cannot be had.
+telwick::db::Connection* GetConnection();
+// True when the shared connection is open and answered "SELECT GetDate() ".
+// May show the database dialog, ask whether to reconnect, or end the program.
+bool CheckDB();
+std::string BuildConnectionString(const std::string& server, const std::string& catalogue,
+                                  bool trusted);
+void WaitSeconds(int32_t seconds);
+
+// The database settings dialog, modal. Installed by the dialogs; without it (or
+// without a display) the dialog counts as cancelled.
+void SetDatabaseDialog(std::function<void()> showDialog);
+void ShowDatabaseDialog();
+
+// Closes the shared connection if it is open (end of a check, the list closing).
+void CloseSharedConnection();
+// Forget everything (tests): connection, cache, counters.
+void Reset();
+
+}  // namespace modDatabase

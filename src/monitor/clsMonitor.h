@@ -1,0 +1,59 @@
+// One monitoring configuration in memory, with the highest event number it has
+// covered and its check against t_eventLog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "../database/adodb.h"
+
+class clsMonitor {
+public:
+    // Reads the newest event number through GetConnection; a failure there fails
+    // the construction (telwick::Fault reaches the creator).
+    clsMonitor();
+    ~clsMonitor();
+    clsMonitor(const clsMonitor&) = delete;
+    clsMonitor& operator=(const clsMonitor&) = delete;
+
+    void setComputerNr(int32_t lngData) { computerNr_ = lngData; }
+    int32_t computerNr() const { return computerNr_; }
+    void setEventTypeNr(int32_t lngData) { eventTypeNr_ = lngData; }
+    int32_t eventTypeNr() const { return eventTypeNr_; }
+    void setEventLevelNr(int32_t lngData) { eventLevelNr_ = lngData; }
+    int32_t eventLevelNr() const { return eventLevelNr_; }
+    void setShowMsgBox(bool blnData) { showMsgBox_ = blnData; }
+    bool showMsgBox() const { return showMsgBox_; }
+    void setWriteEventLog(bool blnData) { writeEventLog_ = blnData; }
+    bool writeEventLog() const { return writeEventLog_; }
+    void setExecuteBatch(bool blnData) { executeBatch_ = blnData; }
+    bool executeBatch() const { return executeBatch_; }
+    void setBatchFile(const std::string& strData) { batchFile_ = strData; }
+    const std::string& batchFile() const { return batchFile_; }
+
+    // Finds the new matching events and carries out the actions, row by row.
+    // Never throws: a failure ends the check quietly.
+    void Check();
+
+    // The highest event number covered so far (read-only, for the tests and the
+    // list dialog's neighbours).
+    int32_t lastEventLogNr() const { return lastEventLogNr_; }
+    // The query text of the next check for the given newest number (tests).
+    std::string BuildQuery(int32_t newest) const;
+
+private:
+    // The current maximum of eventlognr, or the given fallback when the table is
+    // empty. Throws on failure.
+    int32_t ReadNewest(int32_t fallback);
+    void UpdateLastEventLogNr();
+
+    int32_t computerNr_ = 0;
+    int32_t eventTypeNr_ = 0;
+    int32_t eventLevelNr_ = 0;
+    bool showMsgBox_ = false;
+    bool writeEventLog_ = false;
+    bool executeBatch_ = false;
+    std::string batchFile_;
+    int32_t lastEventLogNr_ = 0;
+    telwick::db::Recordset rs_;
+};

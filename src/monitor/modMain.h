@@ -1,0 +1,42 @@
+// The process-wide state of the program and the stored configuration records.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clsMonitor.h"
+
+namespace modMain {
+
+// False at program start; the start request and the settings dialogs clear it.
+extern bool ChecksAllowed;
+// One record handed between the configuration list and the editor.
+extern std::string ConfigValue;
+// The loaded monitors, in the order of the stored records.
+extern std::vector<std::unique_ptr<clsMonitor>> Monitors;
+
+// Field index (from 1) of value, with every "[trdoppu]" turned back into ";".
+// Positions are not limited to 16 bits.
+std::string ParseValue(const std::string& value, int32_t index, const std::string& separator);
+// Every ";" written as "[trdoppu]".
+std::string EscapeValue(const std::string& text);
+
+// Rebuilds Monitors from "config0", "config1", ... up to the first empty value.
+// Failures go to ReportError ("modMain", "LoadMonitorings").
+void LoadMonitorings();
+// Builds one monitor from a record (its construction reads the newest number).
+std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record);
+// The record of a monitor, as the configuration list builds it.
+std::string RecordOfMonitor(const clsMonitor& monitor);
+
+// Whether a running check may go on with its next row: false once a stop,
+// pause, "Enabled" off or a settings dialog came in meanwhile (for example while
+// a message box waited). The service installs its test; by default it is
+// "no stop requested".
+void SetCheckGuard(std::function<bool()> mayGoOn);
+bool CheckMayGoOn();
+
+}  // namespace modMain

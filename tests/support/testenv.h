@@ -1,0 +1,78 @@
+// What every test needs to stay hermetic: a private folder, its own hive and
+// its own system-log socket.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace telwick::test {
+
+// A private temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Points TELWICK_REGISTRY at a fresh hive file in a private folder (the file
+// itself is not created) and restores the old value at the end.
+class ScopedHive {
+public:
+    ScopedHive();
+    ~ScopedHive();
+    const std::string& path() const { return path_; }
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+    std::string path_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+// Binds a Unix datagram socket in a private folder and points
+// TELWICK_SYSLOG_SOCKET at it; Receive() collects what arrived.
+class SyslogReceiver {
+public:
+    SyslogReceiver();
+    ~SyslogReceiver();
+    const std::string& socketPath() const { return path_; }
+    // Every datagram that arrives within the timeout after the last one (the
+    // first one waited for up to firstWait).
+    std::vector<std::string> Drain(std::chrono::milliseconds firstWait = std::chrono::milliseconds(200));
+    // Waits until count datagrams arrived in all (or the deadline passed).
+    std::vector<std::string> WaitFor(size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    // The MSG part of an RFC 5424 datagram.
+    static std::string MessageOf(const std::string& datagram);
+    // The MSGID part.
+    static std::string MsgIdOf(const std::string& datagram);
+
+private:
+    TempDir dir_;
+    std::string path_;
+    int fd_ = -1;
+    std::vector<std::string> received_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string& name, const std::string& value);
+    ~ScopedEnv();
+
+private:
+    std::string name_, old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace telwick::test
