@@ -1,0 +1,107 @@
+// The process-wide state of the program, the stored configuration records and
+// the loading of the monitors from them.
+#include "modMain.h"
+
+#include "errors.h"
+#include "platform.h"
+#include "registry.h"
+#include "settings.h"
+
+namespace modMain {
+
+bool ChecksAllowed = false;
+std::string ConfigValue;
+std::vector<std::unique_ptr<clsMonitor>> Monitors;
+
+namespace {
+
+const std::string EscapeToken = "[trdoppu]";
+const std::string Separator = ";";
+
+std::function<bool()> checkGuard;
+
+// Every occurrence of from (not empty) replaced by to, left to right; what is
+// put in is not looked at again.
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
+    size_t pos = text.find(from);
+    if (pos == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size());
+    size_t done = 0;
+    while (pos != std::string::npos) {
+        out.append(text, done, pos - done);
+        out.append(to);
+        done = pos + from.size();
+        pos = text.find(from, done);
+    }
+    out.append(text, done, std::string::npos);
+    return out;
+}
+
+}  // namespace
+
+std::string ParseValue(const std::string& value, int32_t index, const std::string& separator) {
+    // Positions count from 1 as in the stored form's description: a field runs
+    // from start up to, not including, end. They are plain sizes, so a long
+    // parameter list splits like a short one.
+    size_t start = 1;
+    size_t end = 0;
+    for (int32_t count = 1; count <= index; ++count) {
+        size_t found = value.find(separator, start - 1);
+        if (found == std::string::npos) {
+            if (count < index) return {};  // fewer fields than asked for
+            end = value.size() + 1;
+        } else {
+            end = found + 1;
+            if (count < index) start = end + 1;
+        }
+    }
+    if (start < end && start > 0 && end > 0)
+        return ReplaceAll(value.substr(start - 1, end - start), EscapeToken, Separator);
+    return {};
+}
+
+std::string EscapeValue(const std::string& text) { return ReplaceAll(text, Separator, EscapeToken); }
+
+std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record) {
+    auto monitor = std::make_unique<clsMonitor>();
+    monitor->setComputerNr(modSettings::ReadLong(ParseValue(record, 1, Separator)));
+    monitor->setEventTypeNr(modSettings::ReadLong(ParseValue(record, 2, Separator)));
+    monitor->setEventLevelNr(modSettings::ReadLong(ParseValue(record, 3, Separator)));
+    monitor->setShowMsgBox(ParseValue(record, 4, Separator) == "1");
+    monitor->setWriteEventLog(ParseValue(record, 5, Separator) == "1");
+    monitor->setExecuteBatch(ParseValue(record, 6, Separator) == "1");
+    monitor->setBatchFile(ParseValue(record, 7, Separator));
+    return monitor;
+}
+
+std::string RecordOfMonitor(const clsMonitor& monitor) {
+    auto number = [](int32_t n) { return n == 0 ? std::string() : std::to_string(n); };
+    auto flag = [](bool on) { return on ? std::string("1") : std::string("0"); };
+    return number(monitor.computerNr()) + ";" + number(monitor.eventTypeNr()) + ";" +
+           number(monitor.eventLevelNr()) + ";" + flag(monitor.showMsgBox()) + ";" +
+           flag(monitor.writeEventLog()) + ";" + flag(monitor.executeBatch()) + ";" +
+           EscapeValue(monitor.batchFile()) + ";";
+}
+
+void LoadMonitorings() {
+    // The old monitors go first; every new one starts at the newest event.
+    Monitors.clear();
+    for (int32_t i = 0;; ++i) {
+        const std::string record = modRegistry::GetSetting("config" + std::to_string(i));
+        if (record.empty()) return;
+        std::unique_ptr<clsMonitor> monitor;
+        if (!Attempt("modMain", "LoadMonitorings", [&] { monitor = MonitorFromRecord(record); }))
+            return;  // the monitors loaded so far stay
+        Monitors.push_back(std::move(monitor));
+    }
+}
+
+void SetCheckGuard(std::function<bool()> mayGoOn) { checkGuard = std::move(mayGoOn); }
+
+bool CheckMayGoOn() {
+    if (checkGuard) return checkGuard();
+    return !telwick::platform::StopRequested();
+}
+
+}  // namespace modMain
