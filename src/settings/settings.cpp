@@ -1,0 +1,118 @@
+#include "settings.h"
+
+#include "fault.h"
+#include "registry.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+namespace modSettings {
+
+namespace {
+
+bool Ignored(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+// strtod in the "C" locale, whatever locale the program runs in.
+double ParseC(const std::string& text) {
+    static locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return strtod_l(text.c_str(), nullptr, c);
+}
+
+int32_t languageCache = 0;
+
+}  // namespace
+
+double NumericValue(const std::string& text) {
+    // Gather the number without the ignored characters, then let the C library
+    // turn it into a double (correctly rounded).
+    std::string number;
+    enum { Sign, Mantissa, Fraction, ExpSign, Exponent } state = Sign;
+    bool mantissaDigits = false, exponentDigits = false;
+    size_t exponentAt = 0;
+    for (char c : text) {
+        if (Ignored(c)) continue;
+        if (state == Sign && (c == '+' || c == '-')) {
+            number += c;
+            state = Mantissa;
+        } else if ((state == Sign || state == Mantissa) && Digit(c)) {
+            number += c;
+            mantissaDigits = true;
+            state = Mantissa;
+        } else if ((state == Sign || state == Mantissa) && c == '.') {
+            number += c;
+            state = Fraction;
+        } else if (state == Fraction && Digit(c)) {
+            number += c;
+            mantissaDigits = true;
+        } else if ((state == Mantissa || state == Fraction) && mantissaDigits &&
+                   (c == 'e' || c == 'E' || c == 'd' || c == 'D')) {
+            exponentAt = number.size();
+            number += 'e';
+            state = ExpSign;
+        } else if (state == ExpSign && (c == '+' || c == '-')) {
+            number += c;
+            state = Exponent;
+        } else if ((state == ExpSign || state == Exponent) && Digit(c)) {
+            number += c;
+            exponentDigits = true;
+            state = Exponent;
+        } else {
+            break;
+        }
+    }
+    if (!mantissaDigits) return 0.0;
+    // An exponent marker without digits ("1e", "1e+") does not belong to the number.
+    if (exponentAt != 0 && !exponentDigits) number.resize(exponentAt);
+    return ParseC(number);
+}
+
+int32_t ToLong(double value) {
+    // nearbyint uses the current rounding mode: to nearest, halves to even.
+    double r = std::nearbyint(value);
+    if (!std::isfinite(r) || r < -2147483648.0 || r > 2147483647.0)
+        throw telwick::Fault(telwick::FaultNr::Overflow, "Overflow");
+    return static_cast<int32_t>(r);
+}
+
+int32_t ReadLong(const std::string& text) { return ToLong(NumericValue(text)); }
+
+bool IsNumeric(const std::string& text) {
+    size_t i = 0, n = text.size();
+    auto blank = [&](size_t k) { return text[k] == ' ' || text[k] == '\t'; };
+    while (i < n && blank(i)) ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    bool digits = false;
+    while (i < n && Digit(text[i])) ++i, digits = true;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && Digit(text[i])) ++i, digits = true;
+    }
+    if (!digits) return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        bool exp = false;
+        while (i < n && Digit(text[i])) ++i, exp = true;
+        if (!exp) return false;
+    }
+    while (i < n && blank(i)) ++i;
+    return i == n;
+}
+
+int32_t GetLanguage() {
+    if (languageCache != 0) return languageCache;
+    languageCache = ReadLong(modRegistry::GetSetting("Language"));
+    if (languageCache == 0) {
+        // Repair without creating keys; a failed write changes nothing for this run.
+        modRegistry::SetSetting("Language", "1");
+        languageCache = 1;
+    }
+    return languageCache;
+}
+
+void ResetLanguageCache() { languageCache = 0; }
+
+}  // namespace modSettings
