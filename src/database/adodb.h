@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace telwick::db {
@@ -55,11 +56,23 @@ public:
 
     // The Qt connection name, for the recordsets.
     const std::string& name() const { return name_; }
+    // What Open made of the connection text (valid while open).
+    const Target& target() const { return target_; }
 
 private:
+    friend class Recordset;
+    // Turns a driver's error into a Fault whose description holds no login.
+    [[noreturn]] void Raise(const std::string& what, const std::string& driverText) const;
+    // A file database that was removed or replaced counts as a lost connection.
+    void CheckStillThere() const;
+
     std::string name_;
     int32_t cursorLocation_ = 2;
     bool open_ = false;
+    Target target_;
+    std::string userId_, password_;     // kept only to scrub them from messages
+    unsigned long long fileDev_ = 0, fileIno_ = 0;
+    std::set<Recordset*> recordsets_;   // closed with the connection
 };
 
 // Forward-only, read-only; the rows stream, they are not held all at once.
@@ -84,8 +97,14 @@ public:
     int64_t Integer(int position) const;
     void Close();  // harmless when closed
 
+    // The column names of the open result (tests, diagnostics).
+    int FieldCount() const;
+
 private:
+    friend class Connection;
     struct Impl;
+    int Index(const std::string& field) const;
+    void CheckRow() const;
     std::unique_ptr<Impl> impl_;
 };
 
