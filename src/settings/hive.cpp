@@ -515,6 +515,13 @@ Status DeleteKey(uint32_t root, const std::string& path) {
     });
 }
 
+bool IsPermanentKey(uint32_t root, const std::string& path) {
+    if (!FindRoot(root)) return false;
+    std::vector<std::string> names;
+    if (!SplitPath(path, names)) return false;
+    return names.empty() || (root == 0x80000002u && names.size() == 1 && Fold(names[0]) == "software");
+}
+
 Status Verify() {
     return Transact(false, [&](Ctx& ctx) {
         if (!ctx.db) return Status::Ok;

@@ -83,6 +83,9 @@ Status DeleteValue(uint32_t root, const std::string& path, const std::string& na
 // always exist are Denied.
 Status DeleteKey(uint32_t root, const std::string& path);
 
+// True for a root and for HKEY_LOCAL_MACHINE\SOFTWARE: keys that always exist.
+bool IsPermanentKey(uint32_t root, const std::string& path);
+
 // Checks the whole file (SQLite's quick check) when it exists; Ok for a missing
 // file.
 Status Verify();
