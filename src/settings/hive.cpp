@@ -217,9 +217,18 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-FileState ReadState(sqlite3* db) {
+// What the file holds; throws for a file that is no (longer a whole) hive.
+// Runs inside the transaction, so the file cannot change meanwhile.
+FileState ReadState(sqlite3* db, const std::string& path) {
     int64_t app = PragmaInt(db, "PRAGMA application_id");
     int64_t version = PragmaInt(db, "PRAGMA user_version");
+    // A cut file still has its header; the pages it lacks would be taken for
+    // empty ones, and a write would build on them.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && st.st_size != 0 &&
+        st.st_size != PragmaInt(db, "PRAGMA page_count") * PragmaInt(db, "PRAGMA page_size"))
+        throw SqlError{SQLITE_CORRUPT, "the file is " + std::to_string(st.st_size) +
+                                           " bytes long, not the size its header gives"};
     if (app == kApplicationId && version == kSchemaVersion) return FileState::Ready;
     if (app == 0 && version == 0 && PragmaInt(db, "SELECT count(*) FROM sqlite_master") == 0)
         return FileState::Empty;
@@ -294,7 +303,7 @@ Status Transact(bool write, Body&& body) {
             }
             ctx.db = conn.Open(path, write);
             Exec(ctx.db, write ? "BEGIN IMMEDIATE" : "BEGIN");
-            ctx.state = ReadState(ctx.db);
+            ctx.state = ReadState(ctx.db, path);
             if (write && ctx.state == FileState::Empty) {
                 CreateSchema(ctx.db);
                 ctx.state = FileState::Ready;
