@@ -64,13 +64,14 @@ std::vector<std::string> IniSections(const std::string& path) {
     return out;
 }
 
-// The odbc.ini files unixODBC consults: the user's, then the system's.
+// The odbc.ini files unixODBC consults: the user's ($ODBCINI instead of
+// ~/.odbc.ini) and the system's ($ODBCSYSINI instead of /etc).
 std::vector<std::string> OdbcIniFiles() {
     std::vector<std::string> files;
     if (auto v = Env("ODBCINI"); !v.empty()) files.push_back(v);
-    if (auto home = Env("HOME"); !home.empty()) files.push_back(home + "/.odbc.ini");
-    if (auto sys = Env("ODBCSYSINI"); !sys.empty()) files.push_back(sys + "/odbc.ini");
-    files.push_back("/etc/odbc.ini");
+    else if (auto home = Env("HOME"); !home.empty()) files.push_back(home + "/.odbc.ini");
+    const std::string sys = Env("ODBCSYSINI");
+    files.push_back((sys.empty() ? std::string("/etc") : sys) + "/odbc.ini");
     return files;
 }
 
@@ -85,12 +86,13 @@ bool IsDataSourceName(const std::string& name) {
 
 // The SQL Server ODBC drivers we can use, best first.
 std::string SqlServerDriver() {
-    std::vector<std::string> files;
     const std::string sys = Env("ODBCSYSINI");
     const std::string inst = Env("ODBCINSTINI");
-    if (!sys.empty()) files.push_back(sys + "/" + (inst.empty() ? "odbcinst.ini" : inst));
-    else if (!inst.empty() && inst.front() == '/') files.push_back(inst);
-    files.push_back("/etc/odbcinst.ini");
+    const std::string file = !inst.empty() && inst.front() == '/'
+                                 ? inst
+                                 : (sys.empty() ? std::string("/etc") : sys) + "/" +
+                                       (inst.empty() ? std::string("odbcinst.ini") : inst);
+    const std::vector<std::string> files{file};
     std::vector<std::string> installed;
     for (const auto& f : files)
         for (const auto& s : IniSections(f)) installed.push_back(s);

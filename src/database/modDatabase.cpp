@@ -1,0 +1,198 @@
+#include "modDatabase.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "crypt.h"
+#include "errors.h"
+#include "fault.h"
+#include "platform.h"
+#include "registry.h"
+
+namespace modDatabase {
+
+std::unique_ptr<telwick::db::Connection> SharedConnection;
+std::string DBServer;
+bool DBTrustedConnection = false;
+std::string DBUsername;
+std::string DBPassword;
+
+namespace {
+
+namespace platform = telwick::platform;
+
+std::function<void()> databaseDialog;
+
+// Without a display every question is answered Yes and the dialog counts as
+// cancelled, so a lost server would be retried at full speed: each new attempt
+// after a Yes waits first, 1 s doubling up to a minute.
+constexpr int FirstBackoffMs = 1000;
+constexpr int LastBackoffMs = 60000;
+int nextBackoffMs = FirstBackoffMs;
+// The system log hears once that the connection was lost, and once that it is back.
+bool lossReported = false;
+
+const char* const Module = "modDatabase";
+const char* const Procedure = "CheckDB";
+
+telwick::db::Connection& Shared() {
+    if (!SharedConnection) SharedConnection = std::make_unique<telwick::db::Connection>();
+    return *SharedConnection;
+}
+
+// The general error handling of CheckDB around one step: a failure goes to
+// ReportError, whose answer 1 runs the step again. False when it gave up.
+bool Guarded(const std::function<void()>& step) { return modMain::Attempt(Module, Procedure, step); }
+
+std::string RevealIfSet(const std::string& stored) {
+    return stored.empty() ? stored : modCrypt::RevealValue(stored);
+}
+
+// The end of the program for want of a server.
+[[noreturn]] void EndWithoutServer() {
+    const bool display = platform::HasDisplay();
+    if (!display)
+        std::cerr << "Telwick: no database server is set; set one with: telwick-reg add "
+                     "HKLM\\SOFTWARE\\Corvane\\Telwick /v Server /d <server, DSN or database file> /f"
+                  << std::endl;
+    SharedConnection.reset();
+    platform::EndProgram(display ? 0 : 1);
+}
+
+void ConnectionStands() {
+    nextBackoffMs = FirstBackoffMs;
+    if (lossReported) {
+        lossReported = false;
+        platform::WriteEventLog(platform::EventInformation, 112, "Database connection restored");
+    }
+}
+
+}  // namespace
+
+void SetDatabaseDialog(std::function<void()> showDialog) { databaseDialog = std::move(showDialog); }
+
+void ShowDatabaseDialog() {
+    if (!databaseDialog || !platform::HasDisplay()) return;  // counts as cancelled
+    databaseDialog();
+}
+
+std::string BuildConnectionString(const std::string& server, const std::string& catalogue, bool trusted) {
+    std::string text = "Provider=SQLOLEDB.1;";
+    text += "Persist Security Info=False;";
+    if (!catalogue.empty()) text += "Initial Catalog=" + catalogue + ";";
+    text += "Data Source=" + server + ";";
+    text += "Use Procedure for Prepare=1;";
+    text += "Auto Translate=True;";
+    text += "Packet Size=4096;";
+    if (trusted) text += "Integrated Security=SSPI;";
+    return text;
+}
+
+void WaitSeconds(int32_t seconds) {
+    // Until the clock's seconds have advanced that many times: more than
+    // seconds - 1 and at most seconds. A sleep, not a busy wait; nothing else
+    // runs meanwhile.
+    if (seconds <= 0) return;
+    using namespace std::chrono;
+    const auto deadline = time_point_cast<std::chrono::seconds>(system_clock::now()) + std::chrono::seconds(seconds);
+    while (system_clock::now() < deadline) std::this_thread::sleep_until(deadline);
+}
+
+bool CheckDB() {
+    int16_t retry = 0;
+    bool newConnection = false;
+    bool afterYes = false;
+
+    for (;;) {
+        // 1. A new attempt after a Yes: let time pass, and let a stop end the loop.
+        if (afterYes && !platform::HasDisplay()) {
+            if (platform::StopRequested()) return false;
+            platform::WaitHandlingEvents(nextBackoffMs);
+            nextBackoffMs = std::min(nextBackoffMs * 2, LastBackoffMs);
+            if (platform::StopRequested()) return false;
+        }
+        afterYes = false;
+
+        // 2. The settings, and the dialog when there is no server or a new
+        //    connection was asked for.
+        if (DBServer.empty() || newConnection) {
+            if (!Guarded([] { DBServer = modRegistry::GetSetting("Server"); })) return false;
+            if (!Guarded([] { DBTrustedConnection = modRegistry::GetSetting("Trusted_Connection") == "Yes"; }))
+                return false;
+            if (!Guarded([] { DBUsername = RevealIfSet(modRegistry::GetSetting("Username")); })) return false;
+            if (!Guarded([] { DBPassword = RevealIfSet(modRegistry::GetSetting("Password")); })) return false;
+            if (DBServer.empty() || newConnection) {
+                if (!Guarded([] { ShowDatabaseDialog(); })) return false;
+                if (DBServer.empty()) EndWithoutServer();
+            }
+        }
+
+        // 3. Open when closed; 4./5. probe. From here on a failure goes to the
+        //    reconnect handling.
+        std::string failure;
+        enum class Step { Open, Probe } step = Shared().State() == telwick::db::adStateOpen ? Step::Probe : Step::Open;
+        if (step == Step::Open) Shared().SetCursorLocation(telwick::db::adUseClient);
+        for (;;) {
+            try {
+                if (step == Step::Open) {
+                    retry = 3;  // a failed open is not retried automatically
+                    const std::string text = BuildConnectionString(DBServer, Catalogue, DBTrustedConnection);
+                    if (!DBUsername.empty())
+                        Shared().Open(text, DBUsername, DBPassword, telwick::db::adConnectUnspecified);
+                    else
+                        Shared().Open(text, "", "", telwick::db::adConnectUnspecified);
+                    step = Step::Probe;
+                }
+                Shared().Execute("SELECT GetDate() ", telwick::db::adCmdUnspecified);
+                ConnectionStands();
+                return true;
+            } catch (const telwick::Fault& fault) {
+                failure = fault.description();
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+            if (retry >= 3) break;
+            WaitSeconds(1);
+            ++retry;
+        }
+
+        // The question, answered Yes by the console host.
+        if (!lossReported) {
+            lossReported = true;
+            platform::WriteEventLog(platform::EventError, 111, "Database connection lost: " + failure);
+        }
+        const auto answer =
+            platform::ShowMessage(modMain::GetMessageText(2), "Database", platform::Buttons::YesNo);
+        if (answer != platform::Answer::Yes) {
+            SharedConnection.reset();
+            platform::EndProgram(0);
+        }
+        retry = 0;
+        SharedConnection = std::make_unique<telwick::db::Connection>();
+        newConnection = true;
+        afterYes = true;
+    }
+}
+
+telwick::db::Connection* GetConnection() {
+    if (!CheckDB()) return nullptr;
+    return &Shared();
+}
+
+void CloseSharedConnection() {
+    if (SharedConnection && SharedConnection->State() == telwick::db::adStateOpen) SharedConnection->Close();
+}
+
+void Reset() {
+    SharedConnection.reset();
+    DBServer.clear();
+    DBTrustedConnection = false;
+    DBUsername.clear();
+    DBPassword.clear();
+    nextBackoffMs = FirstBackoffMs;
+    lossReported = false;
+}
+
+}  // namespace modDatabase

@@ -1,0 +1,325 @@
+// The connection / recordset layer: how a connection text is reached, the
+// read-only SQLite file, the result sets on both kinds of database, and the
+// login never showing in a description.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "adodb.h"
+#include "fault.h"
+#include "modDatabase.h"
+#include "testdb.h"
+#include "testenv.h"
+
+using telwick::Fault;
+using telwick::FaultNr::Database;
+using telwick::db::Connection;
+using telwick::db::Recordset;
+using telwick::db::Target;
+using telwick::test::DbKind;
+using telwick::test::ScopedEnv;
+using telwick::test::TempDir;
+using telwick::test::TestDatabase;
+
+namespace {
+
+// Runs f and returns the fault it threw (number 0 when it threw none).
+template <class F>
+Fault FaultOf(F&& f) {
+    try {
+        f();
+    } catch (const Fault& fault) {
+        return fault;
+    }
+    return Fault(0, "");
+}
+
+std::string SqliteText(const std::string& path) {
+    return modDatabase::BuildConnectionString(path, modDatabase::Catalogue, false);
+}
+
+}  // namespace
+
+// --- where a connection text leads ------------------------------------------------
+
+struct TargetCase {
+    std::string dataSource;
+    Target::Kind kind;
+};
+
+class ParseTargetTest : public ::testing::TestWithParam<TargetCase> {
+protected:
+    // A private odbc.ini with one data source; no user or system file interferes.
+    void SetUp() override {
+        std::ofstream(dir_.file("odbc.ini")) << "[ODBC Data Sources]\nsales_dsn = PostgreSQL Unicode\n\n"
+                                                "[ sales_dsn ]\nDriver = PostgreSQL Unicode\n";
+        odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", dir_.file("odbc.ini"));
+        sysIni_ = std::make_unique<ScopedEnv>("ODBCSYSINI", dir_.path());
+    }
+    TempDir dir_;
+    std::unique_ptr<ScopedEnv> odbcIni_, sysIni_;
+};
+
+TEST_P(ParseTargetTest, KindFollowsTheDataSource) {
+    const auto& c = GetParam();
+    for (bool trusted : {false, true}) {
+        const Target t =
+            telwick::db::ParseTarget(modDatabase::BuildConnectionString(c.dataSource, "Corvane", trusted));
+        EXPECT_EQ(t.kind, c.kind) << c.dataSource;
+        EXPECT_EQ(t.dataSource, c.dataSource);
+        EXPECT_EQ(t.catalogue, "Corvane");
+        EXPECT_EQ(t.integratedSecurity, trusted);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, ParseTargetTest,
+    ::testing::Values(TargetCase{"/var/lib/corvane/events", Target::Kind::SqliteFile},
+                      TargetCase{"corvane.db", Target::Kind::SqliteFile},
+                      TargetCase{"data/Corvane.SQLite3", Target::Kind::SqliteFile},
+                      TargetCase{"events.sqlite", Target::Kind::SqliteFile},
+                      TargetCase{"sales_dsn", Target::Kind::OdbcDsn},
+                      TargetCase{"SALES_DSN", Target::Kind::OdbcDsn},
+                      TargetCase{"ODBC Data Sources", Target::Kind::SqlServerHost},
+                      TargetCase{"DBHOST", Target::Kind::SqlServerHost},
+                      TargetCase{"DBHOST\\SQLEXPRESS", Target::Kind::SqlServerHost},
+                      TargetCase{"10.0.0.5,1433", Target::Kind::SqlServerHost},
+                      TargetCase{"corvane.dbhost.example", Target::Kind::SqlServerHost}));
+
+TEST(ParseTarget, ReadsTheTextWithoutACatalogue) {
+    const Target t = telwick::db::ParseTarget(modDatabase::BuildConnectionString("DBHOST", "", false));
+    EXPECT_EQ(t.dataSource, "DBHOST");
+    EXPECT_EQ(t.catalogue, "");
+    EXPECT_FALSE(t.integratedSecurity);
+}
+
+// --- the SQLite file ------------------------------------------------------------------
+
+TEST(SqliteFile, OpensReadOnlyAndAnswersTheProbe) {
+    TestDatabase db(DbKind::Sqlite, {.writeSettings = false});
+    Connection c;
+    c.Open(SqliteText(db.server()), "", "");
+    ASSERT_EQ(c.State(), telwick::db::adStateOpen);
+    EXPECT_NO_THROW(c.Execute("SELECT GetDate() "));
+
+    Recordset rs;
+    rs.Open("SELECT GetDate() AS now, getdate() AS again", &c);
+    ASSERT_FALSE(rs.EOF_());
+    EXPECT_TRUE(std::regex_match(rs.Text("now"), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << rs.Text(0);
+    EXPECT_FALSE(rs.Text(1).empty());
+    rs.Close();
+
+    // Nothing the program sends can change the file.
+    for (const char* sql : {"INSERT INTO t_computer (computernr, computername) VALUES (99, 'X')",
+                            "DELETE FROM t_eventLog", "CREATE TABLE t_x (a INTEGER)"}) {
+        const Fault f = FaultOf([&] { c.Execute(sql); });
+        EXPECT_EQ(f.number(), Database) << sql;
+    }
+    EXPECT_EQ(db.QueryInteger("SELECT COUNT(*) FROM t_eventLog"), 6);
+    c.Close();
+    EXPECT_EQ(c.State(), telwick::db::adStateClosed);
+    c.Close();  // harmless
+}
+
+TEST(SqliteFile, MissingFileFailsWithoutCreatingOne) {
+    TempDir dir;
+    for (const std::string& path : {dir.file("absent.db"), dir.file("sub/absent.sqlite"), dir.path()}) {
+        Connection c;
+        const Fault f = FaultOf([&] { c.Open(SqliteText(path), "", ""); });
+        EXPECT_EQ(f.number(), Database) << path;
+        EXPECT_NE(f.description().find(path), std::string::npos) << f.description();
+        EXPECT_EQ(c.State(), telwick::db::adStateClosed);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("sub")));
+}
+
+TEST(SqliteFile, AFileMovedAwayCountsAsALostConnection) {
+    TestDatabase db(DbKind::Sqlite, {.writeSettings = false});
+    Connection c;
+    c.Open(SqliteText(db.server()), "", "");
+    db.StopServer();
+    EXPECT_EQ(FaultOf([&] { c.Execute("SELECT GetDate() "); }).number(), Database);
+    Recordset rs;
+    EXPECT_EQ(FaultOf([&] { rs.Open("SELECT 1", &c); }).number(), Database);
+    db.StartServer();
+    EXPECT_NO_THROW(c.Execute("SELECT GetDate() "));
+}
+
+// --- result sets, the same on both kinds -------------------------------------------------
+
+class RecordsetTest : public telwick::test::DbTest {
+protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        if (IsSkipped()) return;
+        conn_.Open(db().ConnectionText(), db().user(), db().password());
+    }
+    Connection conn_;
+};
+
+TEST_P(RecordsetTest, WalksTheRowsInOrderWithFieldsByNameAndPosition) {
+    Recordset rs;
+    rs.Open("SELECT eventlognr, computernr, parameter FROM t_eventLog WHERE computernr IN (1, 2) "
+            "ORDER BY eventlognr ",
+            &conn_);
+    EXPECT_EQ(rs.State(), telwick::db::adStateOpen);
+    EXPECT_EQ(rs.FieldCount(), 3);
+    std::vector<std::tuple<int64_t, int64_t, std::string, bool>> rows;
+    for (; !rs.EOF_(); rs.MoveNext())
+        rows.emplace_back(rs.Integer("EventLogNr"), rs.Integer(1), rs.Text("PARAMETER"), rs.IsNull("parameter"));
+    rs.Close();
+    const std::vector<std::tuple<int64_t, int64_t, std::string, bool>> expected{
+        {1, 1, "D:;85", false}, {2, 2, "Exchange Transport", false}, {3, 1, "FILESERVER;0", false},
+        {6, 2, "", true}};
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
+}
+
+TEST_P(RecordsetTest, NullsReadAsEmptyTextAndZero) {
+    Recordset rs;
+    rs.Open("SELECT MAX(eventlognr) FROM t_eventLog WHERE eventlognr < 0", &conn_);
+    ASSERT_FALSE(rs.EOF_());  // one row holding null
+    EXPECT_TRUE(rs.IsNull(0));
+    EXPECT_EQ(rs.Integer(0), 0);
+    EXPECT_EQ(rs.Text(0), "");
+    rs.MoveNext();
+    EXPECT_TRUE(rs.EOF_());
+}
+
+TEST_P(RecordsetTest, EmptyResultIsAtEofAtOnce) {
+    Recordset rs;
+    rs.Open("SELECT * FROM t_eventLog WHERE eventlognr > 1000", &conn_);
+    EXPECT_TRUE(rs.EOF_());
+    EXPECT_EQ(FaultOf([&] { rs.Text("parameter"); }).number(), 3021);
+    EXPECT_EQ(FaultOf([&] { rs.MoveNext(); }).number(), 3021);
+    rs.Close();
+    rs.Close();
+}
+
+TEST_P(RecordsetTest, TextsRoundTripAsUtf8) {
+    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \"quoted\" 'single' ; & | $(x)";
+    const int32_t nr = db().AddEvent(1, 1, 1, 1, text);
+    Recordset rs;
+    rs.Open("SELECT parameter FROM t_eventLog WHERE eventlognr = " + std::to_string(nr), &conn_);
+    ASSERT_FALSE(rs.EOF_());
+    EXPECT_EQ(rs.Text("parameter"), text);
+}
+
+TEST_P(RecordsetTest, MisuseRaisesTheLayersFaults) {
+    Recordset rs;
+    EXPECT_EQ(FaultOf([&] { rs.Open("SELECT 1", nullptr); }).number(), telwick::FaultNr::ObjectRequired);
+    EXPECT_EQ(FaultOf([&] { rs.EOF_(); }).number(), 3704);
+
+    rs.Open("SELECT computername FROM t_computer ORDER BY computernr", &conn_);
+    EXPECT_EQ(FaultOf([&] { rs.Text("no_such_column"); }).number(), 3265);
+    EXPECT_EQ(FaultOf([&] { rs.Text(5); }).number(), 3265);
+    EXPECT_EQ(FaultOf([&] { rs.Integer("computername"); }).number(), telwick::FaultNr::TypeMismatch);
+    rs.Close();
+
+    const Fault bad = FaultOf([&] { rs.Open("SELECT nothing FROM t_missing", &conn_); });
+    EXPECT_EQ(bad.number(), Database);
+    EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
+    EXPECT_EQ(FaultOf([&] { conn_.Execute("SELEKT 1"); }).number(), Database);
+
+    // Closing the connection closes what is open on it; a closed one refuses work.
+    rs.Open("SELECT computername FROM t_computer", &conn_);
+    conn_.Close();
+    EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
+    EXPECT_EQ(FaultOf([&] { rs.Open("SELECT 1", &conn_); }).number(), 3704);
+    EXPECT_EQ(FaultOf([&] { conn_.Execute("SELECT GetDate() "); }).number(), 3704);
+}
+
+TEST_P(RecordsetTest, ReopensAfterCloseAndSeesNewRows) {
+    Recordset rs;
+    rs.Open("SELECT MAX(eventlognr) FROM t_eventLog", &conn_);
+    EXPECT_EQ(rs.Integer(0), 6);
+    rs.Close();
+    const int32_t nr = db().AddEvent(3, 1, 5, 1, "E:;99");
+    rs.Open("SELECT MAX(eventlognr) FROM t_eventLog", &conn_);
+    EXPECT_EQ(rs.Integer(0), nr);
+    EXPECT_GT(nr, 6);
+}
+
+TEST_P(RecordsetTest, SeveralConnectionsLiveSideBySide) {
+    Connection second;
+    second.Open(db().ConnectionText(), db().user(), db().password());
+    EXPECT_NE(second.name(), conn_.name());
+    Recordset a, b;
+    a.Open("SELECT computernr FROM t_computer ORDER BY computernr", &conn_);
+    b.Open("SELECT computernr FROM t_computer ORDER BY computernr DESC", &second);
+    EXPECT_EQ(a.Integer(0), 1);
+    EXPECT_EQ(b.Integer(0), 5);
+}
+
+TELWICK_INSTANTIATE_DB_TEST(RecordsetTest);
+
+// --- the server going away while rows are read (PostgreSQL) -------------------------------
+
+TEST(PostgresOutage, ReadingFromAStoppedServerFails) {
+    TestDatabase db(DbKind::Postgres, {.ownServer = true, .writeSettings = false});
+    // More rows than one fetch brings, so the read has to go back to the server.
+    db.AddEvents(5000, 1, 1, 1, 1, "x");
+    Connection c;
+    c.Open(db.ConnectionText(), db.user(), db.password());
+    Recordset rs;
+    rs.Open("SELECT eventlognr FROM t_eventLog ORDER BY eventlognr", &c);
+    db.StopServer();
+    const Fault f = FaultOf([&] {
+        for (int i = 0; i < 10000 && !rs.EOF_(); ++i) rs.MoveNext();
+    });
+    EXPECT_EQ(f.number(), Database) << "the read ran through without noticing the lost server";
+    rs.Close();
+    EXPECT_EQ(FaultOf([&] { c.Execute("SELECT GetDate() "); }).number(), Database);
+    c.Close();
+    EXPECT_EQ(FaultOf([&] { c.Open(db.ConnectionText(), db.user(), db.password()); }).number(), Database);
+    db.StartServer();
+    Connection again;
+    EXPECT_NO_THROW(again.Open(db.ConnectionText(), db.user(), db.password()));
+    EXPECT_NO_THROW(again.Execute("SELECT GetDate() "));
+}
+
+// --- the login never shows ---------------------------------------------------------------------
+
+TEST(Login, NeverInADescription) {
+    std::vector<Fault> faults;
+    if (telwick::test::PostgresAvailable()) {
+        TestDatabase db(DbKind::Postgres, {.writeSettings = false});
+        Connection c;
+        // Wrong password: the driver names the user in its message.
+        faults.push_back(FaultOf([&] { c.Open(db.ConnectionText(), db.user(), "Wr0ng;Pass}word"); }));
+        faults.push_back(FaultOf([&] { c.Open(db.ConnectionText(), "intruder_name", "s3cr3t-pw"); }));
+        EXPECT_NE(faults.back().description().find("***"), std::string::npos) << faults.back().description();
+    }
+    // A SQL Server that refuses the connection (FreeTDS is installed here).
+    {
+        Connection c;
+        faults.push_back(FaultOf([&] {
+            c.Open(modDatabase::BuildConnectionString("127.0.0.1,1", "Corvane", false), "intruder_name", "s3cr3t-pw");
+        }));
+    }
+    for (const auto& f : faults) {
+        EXPECT_EQ(f.number(), Database);
+        EXPECT_EQ(f.description().find("intruder_name"), std::string::npos) << f.description();
+        EXPECT_EQ(f.description().find("s3cr3t-pw"), std::string::npos) << f.description();
+        EXPECT_EQ(f.description().find("Wr0ng"), std::string::npos) << f.description();
+        EXPECT_EQ(f.description().find('\n'), std::string::npos) << f.description();
+    }
+}
+
+TEST(SqlServerHost, WithoutADriverTheOpenSaysWhatToInstall) {
+    TempDir dir;
+    std::ofstream(dir.file("odbcinst.ini")) << "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\n";
+    ScopedEnv sys("ODBCSYSINI", dir.path());
+    ScopedEnv user("ODBCINI", dir.file("odbc.ini"));
+    Connection c;
+    const Fault f = FaultOf([&] { c.Open(modDatabase::BuildConnectionString("DBHOST", "Corvane", true), "", ""); });
+    EXPECT_EQ(f.number(), Database);
+    EXPECT_NE(f.description().find("No SQL Server ODBC driver is installed"), std::string::npos) << f.description();
+    EXPECT_NE(f.description().find("tdsodbc"), std::string::npos) << f.description();
+    EXPECT_EQ(c.State(), telwick::db::adStateClosed);
+}

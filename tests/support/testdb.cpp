@@ -1,0 +1,375 @@
+#include "testdb.h"
+
+#include <sys/stat.h>
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "crypt.h"
+#include "registry.h"
+
+namespace telwick::test {
+
+namespace {
+
+std::atomic<unsigned> writerCounter{0};
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string RandomHex(int bytes) {
+    std::random_device rd;
+    std::string out;
+    static const char* digits = "0123456789abcdef";
+    for (int i = 0; i < bytes; ++i) {
+        unsigned v = rd() & 0xffu;
+        out += digits[v >> 4];
+        out += digits[v & 15];
+    }
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The statements of a script: split at ";" outside quotes, "--" comments dropped.
+std::vector<std::string> SplitStatements(const std::string& script) {
+    std::vector<std::string> out;
+    std::string current;
+    bool quoted = false;
+    for (size_t i = 0; i < script.size(); ++i) {
+        const char c = script[i];
+        if (!quoted && c == '-' && i + 1 < script.size() && script[i + 1] == '-') {
+            while (i < script.size() && script[i] != '\n') ++i;
+            current += '\n';
+            continue;
+        }
+        if (c == '\'') quoted = !quoted;
+        if (!quoted && c == ';') {
+            out.push_back(current);
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    out.push_back(current);
+    std::vector<std::string> statements;
+    for (auto& s : out)
+        if (s.find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(s);
+    return statements;
+}
+
+// KEY='value' lines of the env file that pg-test-env.sh writes.
+std::string EnvFileValue(const std::string& text, const std::string& key) {
+    std::istringstream in(text);
+    std::string line;
+    const std::string prefix = "export " + key + "=";
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        std::string v = line.substr(prefix.size());
+        if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'') v = v.substr(1, v.size() - 2);
+        return v;
+    }
+    return {};
+}
+
+void RunOrThrow(const std::string& command) {
+    const int rc = std::system(command.c_str());
+    if (rc != 0) throw std::runtime_error("command failed (" + std::to_string(rc) + "): " + command);
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+std::string DbKindName(DbKind kind) { return kind == DbKind::Sqlite ? "Sqlite" : "Postgres"; }
+
+std::string DbKindParamName(const ::testing::TestParamInfo<DbKind>& info) { return DbKindName(info.param); }
+
+bool PostgresAvailable() { return !Env("TELWICK_PG_DSN").empty(); }
+
+std::string PostgresSkipReason() {
+    return "no PostgreSQL test server: TELWICK_PG_DSN is not set (start one with "
+           "'bash scripts/pg-test-env.sh start DIR' and 'source DIR/env', as scripts/test.sh does)";
+}
+
+std::string SourceDir() {
+    if (auto dir = Env("TELWICK_SOURCE_DIR"); !dir.empty()) return dir;
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
+}
+
+TestDatabase::TestDatabase(DbKind kind) : TestDatabase(kind, Options{}) {}
+
+TestDatabase::TestDatabase(DbKind kind, Options options) : kind_(kind), options_(options) {
+    writerName_ = "telwick-testdb-writer-" + std::to_string(++writerCounter);
+    if (kind_ == DbKind::Sqlite) CreateSqlite();
+    else CreatePostgres();
+    if (options_.writeSettings) WriteSettings();
+}
+
+TestDatabase::~TestDatabase() {
+    try {
+        if (!running_) StartServer();
+        if (kind_ == DbKind::Postgres && options_.ownServer) {
+            CloseWriter();
+            std::system(("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " stop " +
+                         ShellQuote(pgDir_) + " >/dev/null 2>&1")
+                            .c_str());
+        } else if (kind_ == DbKind::Postgres && !schema_.empty()) {
+            // A reader still holding the tables must not hang the end of the test.
+            Exec("SET lock_timeout = '2s'");
+            Exec("DROP SCHEMA " + schema_ + " CASCADE");
+        }
+    } catch (...) {
+    }
+    CloseWriter();
+}
+
+std::string TestDatabase::ConnectionText() const {
+    return "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=Corvane;Data Source=" + server_ +
+           ";Use Procedure for Prepare=1;Auto Translate=True;Packet Size=4096;";
+}
+
+void TestDatabase::CreateSqlite() {
+    sqliteFile_ = dir_.file("corvane.db");
+    server_ = sqliteFile_;
+    OpenWriter();
+    RunScript(SourceDir() + "/schema/sqlite.sql");
+    if (options_.demoData) RunScript(SourceDir() + "/schema/demo.sql");
+}
+
+void TestDatabase::CreatePostgres() {
+    if (!PostgresAvailable() && !options_.ownServer) throw std::runtime_error(PostgresSkipReason());
+    if (options_.ownServer) {
+        // The server runs as user postgres when we are root: let it in.
+        ::chmod(dir_.path().c_str(), 0755);
+        pgDir_ = dir_.file("pg");
+        RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " start " +
+                   ShellQuote(pgDir_) + " >/dev/null");
+        const std::string env = ReadFile(pgDir_ + "/env");
+        pgHost_ = EnvFileValue(env, "TELWICK_PG_HOST");
+        pgPort_ = EnvFileValue(env, "TELWICK_PG_PORT");
+        pgDatabase_ = EnvFileValue(env, "TELWICK_PG_DATABASE");
+        user_ = EnvFileValue(env, "TELWICK_PG_USER");
+        password_ = EnvFileValue(env, "TELWICK_PG_PASSWORD");
+        server_ = EnvFileValue(env, "TELWICK_PG_DSN");
+        odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", EnvFileValue(env, "ODBCINI"));
+        OpenWriter();
+        if (!options_.demoData) {
+            Exec("DELETE FROM t_eventLog");
+            Exec("DELETE FROM t_description");
+            Exec("DELETE FROM t_computer");
+        }
+        return;
+    }
+    pgHost_ = Env("TELWICK_PG_HOST").empty() ? "127.0.0.1" : Env("TELWICK_PG_HOST");
+    pgPort_ = Env("TELWICK_PG_PORT");
+    pgDatabase_ = Env("TELWICK_PG_DATABASE").empty() ? "Corvane" : Env("TELWICK_PG_DATABASE");
+    user_ = Env("TELWICK_PG_USER");
+    password_ = Env("TELWICK_PG_PASSWORD");
+    const std::string id = RandomHex(6);
+    schema_ = "tws_" + id;
+    OpenWriter();
+    Exec("CREATE SCHEMA " + schema_);
+    Exec("SET search_path TO " + schema_);
+    RunScript(SourceDir() + "/schema/postgresql.sql");
+    if (options_.demoData) RunScript(SourceDir() + "/schema/demo.sql");
+
+    // A data source of our own whose sessions see only this schema.
+    server_ = "corvane_" + id;
+    const std::string ini = dir_.file("odbc.ini");
+    std::ofstream out(ini);
+    out << "[" << server_ << "]\n"
+        << "Driver = PostgreSQL Unicode\n"
+        << "Servername = " << pgHost_ << "\n"
+        << "Port = " << pgPort_ << "\n"
+        << "Database = " << pgDatabase_ << "\n"
+        << "SSLMode = disable\n"
+        << "UseDeclareFetch = 1\n"
+        << "Fetch = 1000\n"
+        << "ConnSettings = SET search_path TO " << schema_ << "\n";
+    out.close();
+    odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
+}
+
+void TestDatabase::OpenWriter() {
+    const QString name = QString::fromStdString(writerName_);
+    QSqlDatabase db;
+    if (kind_ == DbKind::Sqlite) {
+        db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(QString::fromStdString(sqliteFile_));
+    } else {
+        db = QSqlDatabase::addDatabase("QODBC", name);
+        db.setDatabaseName(QString::fromStdString("DRIVER={PostgreSQL Unicode};SERVER=" + pgHost_ + ";PORT=" +
+                                                  pgPort_ + ";DATABASE=" + pgDatabase_ + ";SSLMODE=disable"));
+        db.setUserName(QString::fromStdString(user_));
+        db.setPassword(QString::fromStdString(password_));
+    }
+    if (!db.open()) {
+        const std::string err = db.lastError().text().toStdString();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw std::runtime_error("test database cannot be opened for writing: " + err);
+    }
+    if (kind_ == DbKind::Postgres && !schema_.empty()) {
+        QSqlQuery q(db);
+        q.exec(QString::fromStdString("SET search_path TO " + schema_));
+    }
+}
+
+void TestDatabase::CloseWriter() {
+    const QString name = QString::fromStdString(writerName_);
+    if (!QSqlDatabase::contains(name)) return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void TestDatabase::RunScript(const std::string& path) {
+    for (const auto& statement : SplitStatements(ReadFile(path))) Exec(statement);
+}
+
+void TestDatabase::Exec(const std::string& sql) {
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
+    if (!q.exec(QString::fromStdString(sql)))
+        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
+}
+
+std::optional<int64_t> TestDatabase::QueryInteger(const std::string& sql) {
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
+    q.setForwardOnly(true);
+    if (!q.exec(QString::fromStdString(sql)))
+        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
+    if (!q.next() || q.isNull(0)) return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+std::optional<std::string> TestDatabase::QueryText(const std::string& sql) {
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
+    q.setForwardOnly(true);
+    if (!q.exec(QString::fromStdString(sql)))
+        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
+    if (!q.next() || q.isNull(0)) return std::nullopt;
+    return q.value(0).toString().toStdString();
+}
+
+int32_t TestDatabase::MaxEventNr() {
+    return static_cast<int32_t>(QueryInteger("SELECT MAX(eventlognr) FROM t_eventLog").value_or(0));
+}
+
+int32_t TestDatabase::AddEvent(int32_t computer, int32_t type, int32_t level, int32_t message,
+                               const std::optional<std::string>& parameter) {
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
+    std::string sql =
+        "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) VALUES (?, ?, ?, ?, ?)";
+    if (kind_ == DbKind::Postgres) sql += " RETURNING eventlognr";
+    q.prepare(QString::fromStdString(sql));
+    q.addBindValue(computer);
+    q.addBindValue(type);
+    q.addBindValue(level);
+    q.addBindValue(message);
+    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter)) : QVariant(QMetaType(QMetaType::QString)));
+    if (!q.exec()) throw std::runtime_error("adding an event failed: " + q.lastError().text().toStdString());
+    if (kind_ == DbKind::Postgres) {
+        if (!q.next()) throw std::runtime_error("adding an event gave no number");
+        return q.value(0).toInt();
+    }
+    return q.lastInsertId().toInt();
+}
+
+int32_t TestDatabase::AddEvents(int64_t count, int32_t computer, int32_t type, int32_t level, int32_t message,
+                                const std::optional<std::string>& parameter) {
+    if (count <= 0) return MaxEventNr();
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
+    const std::string values = std::to_string(computer) + ", " + std::to_string(type) + ", " +
+                               std::to_string(level) + ", " + std::to_string(message) + ", ?";
+    std::string sql;
+    if (kind_ == DbKind::Postgres)
+        sql = "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
+              " FROM generate_series(1, " + std::to_string(count) + ")";
+    else
+        sql = "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
+              ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
+              " FROM n";
+    q.prepare(QString::fromStdString(sql));
+    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter)) : QVariant(QMetaType(QMetaType::QString)));
+    if (!q.exec()) throw std::runtime_error("adding events failed: " + q.lastError().text().toStdString());
+    return MaxEventNr();
+}
+
+void TestDatabase::WriteSettings() const {
+    modRegistry::CreateProgramKey();
+    modRegistry::SetSetting("Server", server_);
+    modRegistry::SetSetting("Trusted_Connection", "No");
+    if (kind_ == DbKind::Postgres) {
+        modCrypt::SetPassphrase();
+        modRegistry::SetSetting("Username", modCrypt::ProtectValue("USR", user_));
+        modRegistry::SetSetting("Password", modCrypt::ProtectValue("PWD", password_));
+    }
+}
+
+void TestDatabase::StopServer() {
+    if (!running_) return;
+    if (kind_ == DbKind::Sqlite) {
+        std::filesystem::rename(sqliteFile_, sqliteFile_ + ".away");
+    } else {
+        if (!options_.ownServer)
+            throw std::runtime_error("stopping PostgreSQL needs a test database with a server of its own");
+        CloseWriter();
+        RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " pause " + ShellQuote(pgDir_));
+    }
+    running_ = false;
+}
+
+void TestDatabase::StartServer() {
+    if (running_) return;
+    if (kind_ == DbKind::Sqlite) {
+        std::filesystem::rename(sqliteFile_ + ".away", sqliteFile_);
+    } else {
+        RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " resume " +
+                   ShellQuote(pgDir_));
+        OpenWriter();
+    }
+    running_ = true;
+}
+
+void DbTest::SetUp() {
+    TELWICK_SKIP_UNLESS_DB(GetParam());
+    hive_ = std::make_unique<ScopedHive>();
+    db_ = std::make_unique<TestDatabase>(GetParam(), DatabaseOptions());
+}
+
+void DbTest::TearDown() {
+    db_.reset();
+    hive_.reset();
+}
+
+}  // namespace telwick::test
