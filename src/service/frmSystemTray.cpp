@@ -1,0 +1,352 @@
+#include "frmSystemTray.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFont>
+#include <QIcon>
+#include <QMenu>
+
+#include <new>
+
+#include "SystemdService.h"
+#include "dialogs.h"
+#include "errors.h"
+#include "modDatabase.h"
+#include "modMain.h"
+#include "platform.h"
+#include "registry.h"
+#include "settings.h"
+#include "crypt.h"
+
+static void LoadServiceResources() { Q_INIT_RESOURCE(service); }
+
+namespace {
+
+namespace platform = telwick::platform;
+using telwick::Fault;
+
+// What the timer refuses: a negative interval.
+constexpr int32_t InvalidPropertyValue = 380;
+
+// A failure as number and description, whatever was thrown.
+std::pair<int32_t, std::string> Describe(const std::exception& e) {
+    if (auto* fault = dynamic_cast<const Fault*>(&e)) return {fault->number(), fault->description()};
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return {telwick::FaultNr::OutOfMemory, "Out of memory"};
+    return {telwick::FaultNr::InvalidCall, e.what()};
+}
+
+// A step of the loading: a failure shows its description, and loading goes on.
+template <typename Step>
+void LoadStep(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        platform::ShowMessage(Describe(e).second);
+    }
+}
+
+const char* const MenuCaptions[frmSystemTray::MenuItemCount] = {
+    "Notify settings...", "Database settings...", "-", "Enabled", "-", "Exit"};
+
+}  // namespace
+
+frmSystemTray::frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> control)
+    : control_(std::move(control)) {
+    LoadServiceResources();
+    if (!control_) control_ = std::make_unique<telwick::service::SystemdService>();
+    setObjectName("frmSystemTray");
+    setWindowTitle("Telwick");
+    QIcon icon;
+    icon.addFile(":/service/telwick-32.png");
+    icon.addFile(":/service/telwick-64.png");
+    setWindowIcon(icon);
+
+    dialogs_.openConfigurations = [] { telwick::dialogs::OpenConfigurations(); };
+    dialogs_.configurationsOpen = [] { return telwick::dialogs::ConfigurationsOpen(); };
+    dialogs_.openDatabaseSettings = [] { telwick::dialogs::OpenDatabaseSettings(); };
+
+    tmrTimer_.setObjectName("tmrTimer");
+    tmrTimer_.setSingleShot(false);
+    connect(&tmrTimer_, &QTimer::timeout, this, &frmSystemTray::tmrTimer_Timer);
+
+    BuildMenu();
+    modMain::SetCheckGuard([this] { return CheckMayGoOn(); });
+}
+
+frmSystemTray::~frmSystemTray() {
+    modMain::SetCheckGuard(nullptr);
+    tmrTimer_.stop();
+    RemoveTrayIcon();
+}
+
+void frmSystemTray::BuildMenu() {
+    // The menu lives with or without a desktop; without one nobody opens it.
+    mnuPopup_ = std::make_unique<QMenu>("Popup");
+    mnuPopup_->setObjectName("mnuPopup");
+    for (int i = 0; i < MenuItemCount; ++i) {
+        auto* action = new QAction(QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
+        action->setObjectName(QString("mnuMain_%1").arg(i));
+        if (std::string(MenuCaptions[i]) == "-") action->setSeparator(true);
+        mnuPopup_->addAction(action);
+        mnuMain_[static_cast<size_t>(i)] = action;
+        connect(action, &QAction::triggered, this, [this, i] { mnuMain_Click(i); });
+    }
+    mnuMain(mnuEnabled)->setCheckable(true);
+    mnuMain(mnuEnabled)->setChecked(true);
+    mnuPopup_->setDefaultAction(mnuMain(mnuNotifySettings));  // shown bold
+}
+
+// --- loading and unloading ----------------------------------------------------
+
+int frmSystemTray::Form_Load() {
+    std::string name;
+    LoadStep([&] { name = NTService().displayName(); });
+    const std::string& tail = modMain::CommandTail();
+
+    if (tail == "-install") {
+        bool installed = false;
+        LoadStep([&] {
+            NTService().setInteractive(true);
+            installed = NTService().Install();
+        });
+        platform::ShowMessage(name + (installed ? " installed successfully" : " failed to install"));
+        return installed ? 0 : 1;
+    }
+    if (tail == "-uninstall") {
+        bool removed = false;
+        LoadStep([&] { removed = NTService().Uninstall(); });
+        platform::ShowMessage(name + (removed ? " uninstalled successfully" : " failed to uninstall"));
+        return removed ? 0 : 1;
+    }
+    if (tail == "-debug") LoadStep([&] { NTService().setDebug(true); });
+
+    LoadStep([&] { hide(); });
+    LoadStep([&] { CreateTrayIcon(); });
+    LoadStep([&] { NTService().setControlsAccepted(telwick::service::AcceptPauseContinue); });
+    LoadStep([&] { NTService().StartService(this); });
+    return -1;
+}
+
+void frmSystemTray::Form_Unload() {
+    tmrTimer_.stop();
+    try {
+        RemoveTrayIcon();
+    } catch (...) {
+    }
+    try {
+        modMain::Monitors.clear();
+    } catch (...) {
+    }
+    try {
+        // Released while Qt's database layer is still there; at exit it is gone.
+        modDatabase::CloseSharedConnection();
+        modDatabase::SharedConnection.reset();
+    } catch (...) {
+    }
+}
+
+// --- the service requests -------------------------------------------------------
+
+bool frmSystemTray::NTService_Start() {
+    try {
+        modMain::ChecksAllowed = false;
+        modCrypt::SetPassphrase();
+        modMain::LoadMonitorings();
+        // A stop that came while the monitors were loading (a dialog was open,
+        // say) ends the start here; the program is on its way out.
+        if (platform::StopRequested()) return false;
+        ShowTrayIcon();
+
+        int32_t interval = modSettings::ReadLong(modRegistry::GetSetting("Checkinterval"));
+        if (interval == 0 || interval > 65535) {
+            interval = DefaultCheckinterval;
+            modRegistry::CreateProgramKey();
+            modRegistry::SetSetting("Checkinterval", std::to_string(DefaultCheckinterval));
+        }
+        SetTimerInterval(interval);
+        // A pause that came during the start holds until its continue.
+        if (!paused_) tmrTimer_.start();
+        modMain::ChecksAllowed = true;
+        started_ = true;
+        return true;
+    } catch (const std::exception& e) {
+        auto [number, description] = Describe(e);
+        ReportRequestFailure(number, description);
+        return false;
+    }
+}
+
+void frmSystemTray::NTService_Stop() {
+    try {
+        tmrTimer_.stop();
+        // Nested waits and message boxes end, no further check starts, and the
+        // window is unloaded once the event loop has returned.
+        platform::SetStopRequested(true);
+        QCoreApplication::exit(0);
+    } catch (const std::exception& e) {
+        auto [number, description] = Describe(e);
+        ReportRequestFailure(number, description);
+    }
+}
+
+bool frmSystemTray::NTService_Pause() {
+    tmrTimer_.stop();
+    paused_ = true;
+    return true;
+}
+
+bool frmSystemTray::NTService_Continue() {
+    paused_ = false;
+    // Before the start has set the interval there is nothing to resume; a
+    // running tick sets the timer again itself when it ends.
+    if (started_ && !inTick_ && !platform::StopRequested()) tmrTimer_.start();
+    return true;
+}
+
+std::string frmSystemTray::StatusText() const {
+    if (paused_) return "Paused";
+    if (started_) return "Running, checking every " + std::to_string(checkInterval_) + " ms";
+    return "Starting";
+}
+
+void frmSystemTray::ReportRequestFailure(int32_t number, const std::string& description) {
+    NTService().LogEvent(platform::EventError, telwick::FaultNr::EventLog,
+                         "[" + std::to_string(number) + "] " + description);
+}
+
+void frmSystemTray::SetTimerInterval(int32_t interval) {
+    if (interval < 0) throw Fault(InvalidPropertyValue, "Invalid property value");
+    checkInterval_ = interval;
+    tmrTimer_.setInterval(interval);
+}
+
+// --- the tick ------------------------------------------------------------------
+
+bool frmSystemTray::CheckMayGoOn() const {
+    // A check stops before its next row once the service is stopping or paused,
+    // "Exit" or "Enabled" off was chosen, or the configuration list was asked
+    // for; the rows it leaves come with the next check.
+    return !platform::StopRequested() && !paused_ && !exitChosen_ && !configurationsPending_ &&
+           modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked();
+}
+
+void frmSystemTray::tmrTimer_Timer() {
+    tmrTimer_.stop();
+    inTick_ = true;
+    ++ticks_;
+    try {
+        platform::ReapPrograms();
+        if (modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked()) {
+            for (size_t i = 0; i < modMain::Monitors.size(); ++i) {
+                if (!modMain::CheckMayGoOn()) break;
+                modMain::Monitors[i]->Check();
+            }
+        }
+        KeepTrayIcon();
+    } catch (...) {
+        // A failed tick is dropped; the next one comes as usual.
+    }
+    inTick_ = false;
+    // The timer runs again, unless a stop or a pause came while the tick ran
+    // (a message box waited): those hold.
+    if (!platform::StopRequested() && !paused_ && !exitChosen_) tmrTimer_.start();
+    if (configurationsPending_) {
+        configurationsPending_ = false;
+        QTimer::singleShot(0, this, [this] {
+            if (!platform::StopRequested()) OpenConfigurations();
+        });
+    }
+    emit ticked();
+}
+
+// --- the icon and its menu ------------------------------------------------------
+
+int frmSystemTray::MessageNrOf(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: return WM_LBUTTONUP;
+    case QSystemTrayIcon::DoubleClick: return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::Context: return WM_RBUTTONDOWN;
+    case QSystemTrayIcon::MiddleClick: return WM_MBUTTONDOWN;
+    default: return WM_MOUSEMOVE;
+    }
+}
+
+void frmSystemTray::TrayMessage(int messageNr) {
+    switch (messageNr) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+        mnuPopup_->hide();
+        break;
+    case WM_LBUTTONDBLCLK:
+        if (!dialogs_.configurationsOpen()) OpenConfigurations();
+        break;
+    case WM_RBUTTONDOWN:
+        // The popup takes the input focus itself, so it closes when the user
+        // clicks elsewhere.
+        mnuPopup_->setDefaultAction(mnuMain(mnuNotifySettings));
+        mnuPopup_->popup(QCursor::pos());
+        break;
+    default:
+        break;
+    }
+}
+
+void frmSystemTray::mnuMain_Click(int index) {
+    switch (index) {
+    case mnuNotifySettings:
+        OpenConfigurations();
+        break;
+    case mnuDatabaseSettings:
+        dialogs_.openDatabaseSettings();
+        break;
+    case mnuEnabled:
+        // The checkable item has already toggled its own mark.
+        break;
+    case mnuExit:
+        tmrTimer_.stop();
+        exitChosen_ = true;
+        NTService().StopService();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmSystemTray::OpenConfigurations() {
+    // Saving the list rebuilds Monitors; a tick that waits in a message box
+    // still walks them, so the list opens once that tick has ended.
+    if (inTick_) {
+        configurationsPending_ = true;
+        return;
+    }
+    dialogs_.openConfigurations();
+}
+
+void frmSystemTray::CreateTrayIcon() {
+    if (!platform::HasDisplay()) return;
+    trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
+    trayIcon_->setObjectName("trayIcon");
+    trayIcon_->setToolTip(QString::fromLatin1(TrayTip));
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { TrayMessage(MessageNrOf(reason)); });
+}
+
+void frmSystemTray::ShowTrayIcon() {
+    if (trayIcon_) trayIcon_->show();
+}
+
+void frmSystemTray::KeepTrayIcon() {
+    if (!trayIcon_) return;
+    // Refresh the record; an icon that is gone (the tray was re-created) is
+    // added again.
+    trayIcon_->setToolTip(QString::fromLatin1(TrayTip));
+    if (!trayIcon_->isVisible()) trayIcon_->show();
+}
+
+void frmSystemTray::RemoveTrayIcon() {
+    if (!trayIcon_) return;
+    trayIcon_->hide();
+    delete trayIcon_;
+    trayIcon_ = nullptr;
+}

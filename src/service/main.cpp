@@ -1,0 +1,56 @@
+// The program: loads the hidden window, which reads the command tail and
+// either installs or removes the service, or runs it until it is stopped.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "QtMessageBox.h"
+#include "dialogs.h"
+#include "errors.h"
+#include "frmSystemTray.h"
+#include "platform.h"
+
+int main(int argc, char** argv) {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) tail += ' ';
+        tail += argv[i];
+    }
+    modMain::SetCommandTail(tail);
+
+    // Without a desktop Qt would give up looking for one: run on the offscreen
+    // platform, where every message box becomes a line on standard error.
+    const bool display = telwick::platform::HasDisplay();
+    if (!display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Telwick");
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    telwick::service::QtMessageBox boxes;
+    if (display) telwick::platform::SetMessageBoxHost(&boxes);
+    telwick::dialogs::InstallDatabaseDialog();
+
+    frmSystemTray window;
+    // The program may be ended from deep inside a check or a dialog (no server,
+    // the database given up): release what the window holds and go at once,
+    // without returning into the code that asked.
+    telwick::platform::SetEndProgramHandler([&window](int status) {
+        window.Form_Unload();
+        std::fflush(nullptr);
+        std::_Exit(status);
+    });
+
+    int status = window.Form_Load();
+    if (status < 0) {
+        status = QApplication::exec();
+        // Only now, with no check or dialog left on the stack.
+        window.Form_Unload();
+    }
+
+    telwick::platform::SetEndProgramHandler(nullptr);
+    telwick::platform::SetMessageBoxHost(nullptr);
+    return status;
+}
