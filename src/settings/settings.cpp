@@ -70,8 +70,11 @@ double NumericValue(const std::string& text) {
 }
 
 int32_t ToLong(double value) {
-    // nearbyint uses the current rounding mode: to nearest, halves to even.
-    double r = std::nearbyint(value);
+    // To nearest, halves to the even neighbour, whatever rounding mode the
+    // floating-point unit happens to be in.
+    double r = std::floor(value);
+    const double rest = value - r;  // exact below 2^52; larger values are whole
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
     if (!std::isfinite(r) || r < -2147483648.0 || r > 2147483647.0)
         throw telwick::Fault(telwick::FaultNr::Overflow, "Overflow");
     return static_cast<int32_t>(r);
