@@ -1,0 +1,133 @@
+// The systemd service control: the unit it writes, installing and removing it
+// with a stand-in systemctl script, and the readiness messages.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "SystemdService.h"
+#include "testenv.h"
+
+namespace systemd = telwick::service::systemd;
+using telwick::test::ScopedEnv;
+using telwick::test::TempDir;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(SystemdUnit, ExecPathStaysOneWordAndUnchanged) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/usr/bin/telwick", "/usr/bin/telwick"},
+        {"/opt/my apps/telwick", "\"/opt/my apps/telwick\""},
+        {"/opt/100%/telwick", "\"/opt/100%%/telwick\""},
+        {"/opt/$HOME/telwick", "\"/opt/$$HOME/telwick\""},
+        {"/opt/a\"b\\c", "\"/opt/a\\\"b\\\\c\""},
+    };
+    for (const auto& [path, written] : cases) EXPECT_EQ(systemd::QuoteExecPath(path), written) << path;
+}
+
+TEST(SystemdUnit, NamesTheServiceAndWaitsForItsReadiness) {
+    for (bool user : {false, true}) {
+        const std::string text = systemd::UnitText("/srv/telwick", user);
+        EXPECT_NE(text.find("\nDescription=Corvane Monitoring Service\n"), std::string::npos);
+        EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
+        EXPECT_NE(text.find("\nExecStart=/srv/telwick\n"), std::string::npos);
+        EXPECT_NE(text.find(user ? "WantedBy=default.target" : "WantedBy=multi-user.target"), std::string::npos);
+    }
+}
+
+class SystemdInstall : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string units = dir.file("units/nested");
+    std::string log = dir.file("systemctl.log");
+    std::string script = dir.file("systemctl");
+    ScopedEnv unitDir{"TELWICK_UNIT_DIR", units};
+    ScopedEnv systemctl{"TELWICK_SYSTEMCTL", script};
+    std::string prefix = systemd::UserUnit() ? "--user " : "";
+
+    void SetUp() override {
+        // Notes its arguments; fails the call that names $FAIL_ON.
+        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '" << log << "'\n"
+                              << "[ -n \"$FAIL_ON\" ] && case \"$*\" in *\"$FAIL_ON\"*) exit 1;; esac\nexit 0\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    }
+    std::string Calls() { return ReadFile(log); }
+    std::string Unit() { return units + "/telwick.service"; }
+};
+
+TEST_F(SystemdInstall, WritesTheUnitReloadsAndEnables) {
+    telwick::service::SystemdService service;
+    ASSERT_TRUE(service.Install());
+    EXPECT_NE(ReadFile(Unit()).find("ExecStart=" + systemd::QuoteExecPath(systemd::ExecutablePath()) + "\n"),
+              std::string::npos);
+    EXPECT_EQ(Calls(), prefix + "daemon-reload\n" + prefix + "enable telwick.service\n");
+
+    ASSERT_TRUE(service.Uninstall());
+    EXPECT_FALSE(std::filesystem::exists(Unit()));
+    EXPECT_EQ(Calls(), prefix + "daemon-reload\n" + prefix + "enable telwick.service\n" + prefix +
+                           "disable telwick.service\n" + prefix + "daemon-reload\n");
+}
+
+TEST_F(SystemdInstall, AFailingServiceManagerFailsTheRequest) {
+    telwick::service::SystemdService service;
+    {
+        ScopedEnv fail("FAIL_ON", "enable");
+        EXPECT_FALSE(service.Install());
+    }
+    {
+        ScopedEnv fail("FAIL_ON", "disable");
+        EXPECT_FALSE(service.Uninstall());
+    }
+}
+
+TEST_F(SystemdInstall, NothingInstalledCannotBeUninstalled) {
+    telwick::service::SystemdService service;
+    EXPECT_FALSE(service.Uninstall());
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(SystemdInstall, WithoutAServiceManagerTheUnitFileIsAll) {
+    ScopedEnv none("TELWICK_SYSTEMCTL", "");
+    telwick::service::SystemdService service;
+    EXPECT_TRUE(service.Install());
+    EXPECT_TRUE(std::filesystem::exists(Unit()));
+    EXPECT_TRUE(service.Uninstall());
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST(SystemdNotify, ReachesPathAndAbstractSockets) {
+    TempDir dir;
+    const std::string abstractName = "@telwick-test-" + std::to_string(getpid());
+    for (const std::string& name : {dir.file("notify.sock"), abstractName}) {
+        int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, name.data(), name.size());
+        socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+        if (name[0] == '@') addr.sun_path[0] = '\0';
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), length), 0) << name;
+
+        EXPECT_TRUE(systemd::Notify(name, "READY=1\nSTATUS=Running"));
+        char buffer[256] = {};
+        ssize_t n = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), "READY=1\nSTATUS=Running");
+        close(fd);
+    }
+    EXPECT_FALSE(systemd::Notify("", "READY=1"));
+    EXPECT_FALSE(systemd::Notify(dir.file("nobody.sock"), "READY=1"));
+}
