@@ -168,7 +168,8 @@ std::filesystem::path Resolved(const std::filesystem::path& file) {
     std::filesystem::path rest;
     while (!existing.empty() && existing != existing.root_path()) {
         char buf[PATH_MAX];
-        if (realpath(existing.c_str(), buf)) return (std::filesystem::path(buf) / rest).lexically_normal();
+        if (realpath(existing.c_str(), buf))
+            return rest.empty() ? std::filesystem::path(buf) : (std::filesystem::path(buf) / rest).lexically_normal();
         rest = existing.filename() / rest;
         existing = existing.parent_path();
     }

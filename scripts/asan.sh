@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the whole program and its tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-asan and runs every test there, with the
+# same environment as scripts/test.sh (a private PostgreSQL is started when the
+# caller has none). Every sanitized process, the service started by the
+# end-to-end tests included, writes its findings to build-asan/sanitizer/; the
+# findings are summed up in build-asan/asan-results.tsv. Exit status 0 only when
+# every test passed and no sanitizer found anything.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+dir=${TELWICK_ASAN_BUILD:-$top/build-asan}
+out=${TELWICK_ASAN_OUT:-$dir/asan-results.tsv}
+start=$(date +%s)
+
+cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELWICK_SANITIZE=ON -DTELWICK_BENCH=OFF >/dev/null || exit 1
+cmake --build "$dir" -j2 >"$dir/asan-build.log" 2>&1 || {
+  tail -n 40 "$dir/asan-build.log"; echo "asan: build failed (see $dir/asan-build.log)" >&2; exit 1; }
+built=$(date +%s)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/telwick-asan-XXXXXX")
+chmod 755 "$work"
+own_pg=""
+cleanup() {
+  [ -n "$own_pg" ] && bash "$top/scripts/pg-test-env.sh" stop "$work/pg" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+if [ -z "${TELWICK_PG_DSN:-}" ] && [ -f "$top/scripts/pg-test-env.sh" ]; then
+  own_pg=1
+  bash "$top/scripts/pg-test-env.sh" start "$work/pg" >/dev/null || exit 1
+  # shellcheck disable=SC1091
+  source "$work/pg/env"
+fi
+export XDG_RUNTIME_DIR="$work/xdg"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=offscreen
+unset DISPLAY WAYLAND_DISPLAY
+
+logs="$dir/sanitizer"
+rm -rf "$logs" && mkdir -p "$logs"
+supp="$top/tests/reliability/lsan.supp"
+export ASAN_OPTIONS="log_path=$logs/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
+export UBSAN_OPTIONS="log_path=$logs/ubsan:print_stacktrace=1:halt_on_error=1"
+export TELWICK_RELIABILITY_OUT="$dir/reliability/results.tsv"
+
+ctest --test-dir "$dir" --output-on-failure -j2 --timeout 900 >"$dir/asan-ctest.log" 2>&1
+rc=$?
+end=$(date +%s)
+tail -n 25 "$dir/asan-ctest.log"
+
+# The findings, one kind a line.
+count() { cat "$logs"/* 2>/dev/null | grep -cE "$1" || true; }
+asan=$(count 'ERROR: AddressSanitizer')
+leaks=$(count 'ERROR: LeakSanitizer')
+ubsan=$(count 'runtime error:')
+tests=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$dir/asan-ctest.log" | tail -n1)
+failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of.*/\1/p' "$dir/asan-ctest.log" | tail -n1)
+{
+  printf 'item\tvalue\n'
+  printf 'tests\t%s\n' "${tests:-0}"
+  printf 'tests_failed\t%s\n' "${failed:-0}"
+  printf 'address_errors\t%s\n' "$asan"
+  printf 'leaks\t%s\n' "$leaks"
+  printf 'undefined_behaviour\t%s\n' "$ubsan"
+  printf 'build_seconds\t%s\n' "$((built - start))"
+  printf 'test_seconds\t%s\n' "$((end - built))"
+} >"$out"
+echo "asan: ${tests:-0} tests, ${failed:-0} failed; findings: $asan address, $leaks leak, $ubsan undefined behaviour (reports in $logs)"
+if [ "$asan" -gt 0 ] || [ "$leaks" -gt 0 ] || [ "$ubsan" -gt 0 ]; then
+  grep -hE -A12 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$logs"/* | head -n 80
+  exit 1
+fi
+exit $rc
