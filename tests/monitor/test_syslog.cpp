@@ -1,0 +1,182 @@
+// The system-log sink: the datagram it sends, where it sends it, and what it
+// does when nobody or a stuck logger listens.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "platform.h"
+#include "testenv.h"
+
+using telwick::test::ScopedEnv;
+using telwick::test::SyslogReceiver;
+using telwick::test::TempDir;
+namespace platform = telwick::platform;
+
+namespace {
+
+// A datagram socket bound at a given path (a logger we can stop and restart).
+class BoundSocket {
+public:
+    explicit BoundSocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        unlink(path.c_str());
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) ADD_FAILURE() << "bind";
+    }
+    ~BoundSocket() { Close(); }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    std::string Receive() {
+        char buf[70000];
+        timeval tv{10, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        ssize_t n = recv(fd_, buf, sizeof(buf), 0);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+struct FormatCase {
+    int16_t type;
+    int32_t number;
+    std::string text;
+    int pri;
+};
+
+class SyslogFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(SyslogFormat, OneRfc5424DatagramPerEntry) {
+    const FormatCase& c = GetParam();
+    SyslogReceiver receiver;
+    ASSERT_TRUE(platform::WriteEventLog(c.type, c.number, c.text));
+    auto got = receiver.WaitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    const std::string& d = got[0];
+
+    std::smatch m;
+    const std::regex header(
+        R"(^<(\d+)>1 (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z) ([!-~]+) Telwick (\d+) (-?\d+) - )");
+    ASSERT_TRUE(std::regex_search(d, m, header)) << d;
+    EXPECT_EQ(std::stoi(m[1]), c.pri);
+    EXPECT_EQ(std::stol(m[4]), static_cast<long>(getpid()));
+    EXPECT_EQ(m[5], std::to_string(c.number));
+    EXPECT_EQ(d.substr(static_cast<size_t>(m.length(0))), c.text);  // byte for byte
+    EXPECT_EQ(SyslogReceiver::MsgIdOf(d), std::to_string(c.number));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, SyslogFormat,
+    ::testing::Values(FormatCase{platform::EventInformation, 110, "Disk C: is 95% full", 30},
+                      FormatCase{platform::EventError, 109, "[5] Invalid procedure call", 27},
+                      FormatCase{platform::EventInformation, 110, "", 30},
+                      FormatCase{platform::EventInformation, 110, "two\nlines \"quoted\" ; & | `x` $(y)", 30},
+                      FormatCase{platform::EventInformation, 110, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", 30}));
+
+TEST(Syslog, OverlongTextIsCutNotRefused) {
+    SyslogReceiver receiver;
+    std::string text(200000, 'x');
+    text[70000] = 'y';
+    ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, text));
+    auto got = receiver.WaitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_LE(got[0].size(), 64u * 1024u);
+    std::string msg = SyslogReceiver::MessageOf(got[0]);
+    EXPECT_GT(msg.size(), 60000u);
+    EXPECT_EQ(msg, text.substr(0, msg.size()));
+
+    // A cut never splits a UTF-8 character.
+    std::string wide;
+    while (wide.size() < 100000) wide += "\xE2\x82\xAC";
+    ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, wide));
+    got = receiver.WaitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    msg = SyslogReceiver::MessageOf(got[0]);
+    EXPECT_EQ(msg.size() % 3, 0u);
+    EXPECT_EQ(msg, wide.substr(0, msg.size()));
+}
+
+TEST(Syslog, FollowsTheSocketPathAndAReturningLogger) {
+    TempDir dir;
+    const std::string a = dir.file("a.sock"), b = dir.file("b.sock");
+    BoundSocket first(a), second(b);
+    {
+        ScopedEnv env("TELWICK_SYSLOG_SOCKET", a);
+        ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, "to a"));
+        EXPECT_EQ(SyslogReceiver::MessageOf(first.Receive()), "to a");
+    }
+    {
+        ScopedEnv env("TELWICK_SYSLOG_SOCKET", b);
+        ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, "to b"));
+        EXPECT_EQ(SyslogReceiver::MessageOf(second.Receive()), "to b");
+    }
+    // The logger at a restarts: the kept socket notices and connects afresh.
+    ScopedEnv env("TELWICK_SYSLOG_SOCKET", a);
+    ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, "a again"));
+    EXPECT_EQ(SyslogReceiver::MessageOf(first.Receive()), "a again");
+    first.Close();
+    BoundSocket restarted(a);
+    ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, "after restart"));
+    EXPECT_EQ(SyslogReceiver::MessageOf(restarted.Receive()), "after restart");
+}
+
+TEST(Syslog, WithoutALoggerTheEntryGoesToStandardError) {
+    TempDir dir;
+    struct Case {
+        std::string socketPath;
+        std::string what;
+    };
+    const std::string stale = dir.file("stale.sock");
+    { BoundSocket gone(stale); }  // leaves the socket file with nobody behind it
+    for (const Case& c : {Case{dir.file("missing.sock"), "no socket"}, Case{stale, "nobody listening"},
+                          Case{dir.file("nofolder/log.sock"), "no folder"}}) {
+        SCOPED_TRACE(c.what);
+        ScopedEnv env("TELWICK_SYSLOG_SOCKET", c.socketPath);
+        ::testing::internal::CaptureStderr();
+        bool written = platform::WriteEventLog(platform::EventInformation, 110, "Disk C:\nfull");
+        std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(written);
+        EXPECT_EQ(err, "Telwick[110]: Disk C: full\n");
+    }
+}
+
+TEST(Syslog, ALoggerThatStopsReadingIsWaitedForOnlyABoundedTime) {
+    SyslogReceiver receiver;  // never reads until the end
+    int sent = 0;
+    auto begin = std::chrono::steady_clock::now();
+    bool ok = true;
+    while (ok && sent < 10000) {
+        begin = std::chrono::steady_clock::now();
+        ok = platform::WriteEventLog(platform::EventInformation, 110, "entry " + std::to_string(sent));
+        if (ok) ++sent;
+    }
+    auto waited = std::chrono::steady_clock::now() - begin;
+    ASSERT_FALSE(ok) << "the queue never filled";
+    EXPECT_GE(sent, 1);
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+
+    // Once the logger reads again, entries go through as before, in order.
+    auto queued = receiver.Drain();
+    ASSERT_EQ(queued.size(), static_cast<size_t>(sent));
+    EXPECT_EQ(SyslogReceiver::MessageOf(queued.back()), "entry " + std::to_string(sent - 1));
+    ASSERT_TRUE(platform::WriteEventLog(platform::EventInformation, 110, "later"));
+    auto later = receiver.WaitFor(1);
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_EQ(SyslogReceiver::MessageOf(later[0]), "later");
+}
+
+}  // namespace
