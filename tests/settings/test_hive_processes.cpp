@@ -30,7 +30,7 @@ const std::string kKey = "SOFTWARE\\Corvane\\Telwick";
 
 std::string RegBinary() {
     const char* dir = std::getenv("TELWICK_BINARY_DIR");
-    return std::string(dir ? dir : ".") + "/telwick-reg";
+    return std::string(dir && *dir ? dir : TELWICK_BUILD_DIR) + "/telwick-reg";
 }
 
 pid_t Spawn(const std::vector<std::string>& args) {

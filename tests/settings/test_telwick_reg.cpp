@@ -266,7 +266,7 @@ TEST_F(TelwickReg, DamagedHiveIsNamedAndLeftAsItIs) {
 // The real program: exit codes and its streams.
 TEST_F(TelwickReg, TheProgramItself) {
     const char* dir = std::getenv("TELWICK_BINARY_DIR");
-    const std::string binary = std::string(dir ? dir : ".") + "/telwick-reg";
+    const std::string binary = std::string(dir && *dir ? dir : TELWICK_BUILD_DIR) + "/telwick-reg";
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), binary);
         std::vector<char*> argv;
