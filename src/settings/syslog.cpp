@@ -6,12 +6,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +35,8 @@ constexpr int SendPatienceMs = 2000;
 constexpr size_t MaxDatagram = 64 * 1024;
 
 enum class Outcome { Sent, NoLogger, Failed };
+
+pid_t ProcessId();
 
 class SyslogSink {
 public:
@@ -133,14 +137,22 @@ private:
             stampSecond_ = tv.tv_sec;
             hostname_ = HostName();
         }
-        char head[192];
-        int len = std::snprintf(head, sizeof(head), "<%d>1 %s.%06ldZ %s Telwick %ld %ld - ",
-                                FacilityDaemon * 8 + severity, stamp_.c_str(),
-                                static_cast<long>(tv.tv_usec), hostname_.c_str(),
-                                static_cast<long>(getpid()), static_cast<long>(number));
-        if (len < 0) len = 0;
-        if (static_cast<size_t>(len) >= sizeof(head)) len = sizeof(head) - 1;
-        datagram_.assign(head, static_cast<size_t>(len));
+        // <PRI>1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG
+        datagram_.clear();
+        datagram_ += '<';
+        AppendNumber(FacilityDaemon * 8 + severity);
+        datagram_ += ">1 ";
+        datagram_ += stamp_;
+        char micros[8] = {'.', '0', '0', '0', '0', '0', '0', 'Z'};
+        for (int i = 6, us = static_cast<int>(tv.tv_usec); i > 0; --i, us /= 10) micros[i] = static_cast<char>('0' + us % 10);
+        datagram_.append(micros, sizeof(micros));
+        datagram_ += ' ';
+        datagram_ += hostname_;
+        datagram_ += " Telwick ";
+        AppendNumber(ProcessId());
+        datagram_ += ' ';
+        AppendNumber(number);
+        datagram_ += " - ";
         size_t room = MaxDatagram - datagram_.size();
         if (text.size() <= room) {
             datagram_.append(text);
@@ -150,6 +162,13 @@ private:
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
             datagram_.append(text, 0, cut);
         }
+    }
+
+    void AppendNumber(long value) {
+        char buf[24];
+        auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), value);
+        (void)ec;
+        datagram_.append(buf, end);
     }
 
     // The host name as RFC 5424 wants it: printable ASCII without blanks, or "-".
@@ -180,6 +199,19 @@ private:
     std::string hostname_;
     time_t stampSecond_ = 0;
 };
+
+// The process id, asked once (and again in a child made by fork).
+pid_t cachedPid = 0;
+
+pid_t ProcessId() {
+    static const bool registered = [] {
+        pthread_atfork(nullptr, nullptr, [] { cachedPid = 0; });
+        return true;
+    }();
+    (void)registered;
+    if (cachedPid == 0) cachedPid = getpid();
+    return cachedPid;
+}
 
 SyslogSink& Sink() {
     static SyslogSink sink;

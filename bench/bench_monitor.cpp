@@ -1,0 +1,483 @@
+// What the monitor engine costs:
+//   Window100k   one check over 100,000 matching events with the event-log
+//                action to a bound socket (a thread drains it), beside reading
+//                the same query's rows alone and the bare read plus one
+//                datagram per event (the physical limit of this work);
+//   Tick100      one tick's worth of checks of 100 monitors with no new events,
+//                on SQLite and (with TELWICK_PG_DSN set) on PostgreSQL;
+//   PeakRss1M    the peak resident memory of a check over 1,000,000 events, in
+//                a process of its own;
+//   ParseValue   a record field and fields of a 100 KB parameter list.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clsMonitor.h"
+#include "crypt.h"
+#include "modDatabase.h"
+#include "modMain.h"
+#include "platform.h"
+#include "registry.h"
+#include "settings.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Die(const std::string& what) {
+    std::fprintf(stderr, "bench_monitor: %s\n", what.c_str());
+    std::exit(2);
+}
+
+std::string SourceDir() {
+    if (const char* s = std::getenv("TELWICK_SOURCE_DIR")) return s;
+    return fs::path(__FILE__).parent_path().parent_path().string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string MakeTempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "telwick-bench-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) Die("mkdtemp");
+    chmod(tmpl.c_str(), 0755);
+    return tmpl;
+}
+
+// A system logger on a socket of its own, drained by a thread.
+class DrainedSocket {
+public:
+    explicit DrainedSocket(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) Die("bind " + path);
+        timeval tv{0, 100000};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        reader_ = std::thread([this] {
+            char buf[70000];
+            while (!stop_)
+                if (recv(fd_, buf, sizeof(buf), 0) >= 0) received_.fetch_add(1, std::memory_order_relaxed);
+        });
+    }
+    ~DrainedSocket() {
+        stop_ = true;
+        reader_.join();
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    int64_t received() const { return received_.load(); }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<int64_t> received_{0};
+    std::thread reader_;
+};
+
+// A Corvane database to read from: a SQLite file, or a schema of its own on the
+// private PostgreSQL (reached through a data source that sees only it).
+class BenchDatabase {
+public:
+    enum class Kind { Sqlite, Postgres };
+
+    BenchDatabase(Kind kind, const std::string& dir) : kind_(kind), name_("bench-writer-" + std::to_string(++count_)) {
+        if (kind == Kind::Sqlite) {
+            server_ = dir + "/corvane.db";
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", Name());
+            db.setDatabaseName(QString::fromStdString(server_));
+            if (!db.open()) Die("sqlite: " + db.lastError().text().toStdString());
+            // The collector keeps writing while a check reads.
+            Exec("PRAGMA journal_mode=WAL");
+            RunScript(SourceDir() + "/schema/sqlite.sql");
+        } else {
+            const std::string id = std::to_string(getpid()) + "_" + std::to_string(count_);
+            schema_ = "bench_" + id;
+            QSqlDatabase db = QSqlDatabase::addDatabase("QODBC", Name());
+            db.setDatabaseName(QString::fromStdString("DRIVER={PostgreSQL Unicode};SERVER=" + Env("TELWICK_PG_HOST") +
+                                                      ";PORT=" + Env("TELWICK_PG_PORT") + ";DATABASE=" +
+                                                      Env("TELWICK_PG_DATABASE") + ";SSLMODE=disable"));
+            db.setUserName(QString::fromStdString(Env("TELWICK_PG_USER")));
+            db.setPassword(QString::fromStdString(Env("TELWICK_PG_PASSWORD")));
+            if (!db.open()) Die("postgres: " + db.lastError().text().toStdString());
+            Exec("CREATE SCHEMA " + schema_);
+            Exec("SET search_path TO " + schema_);
+            RunScript(SourceDir() + "/schema/postgresql.sql");
+            server_ = "corvane_" + id;
+            std::ofstream(dir + "/odbc.ini") << "[" << server_ << "]\nDriver = PostgreSQL Unicode\nServername = "
+                                             << Env("TELWICK_PG_HOST") << "\nPort = " << Env("TELWICK_PG_PORT")
+                                             << "\nDatabase = " << Env("TELWICK_PG_DATABASE")
+                                             << "\nSSLMode = disable\nUseDeclareFetch = 1\nFetch = 1000\n"
+                                             << "ConnSettings = SET search_path TO " << schema_ << "\n";
+            setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+        }
+        Exec("INSERT INTO t_description (descriptionnr, descriptiontypenr, lang, description) "
+             "VALUES (1, 17, 1, 'Disk %1 is %2% full')");
+    }
+    ~BenchDatabase() {
+        if (kind_ == Kind::Postgres) {
+            try {
+                Exec("DROP SCHEMA " + schema_ + " CASCADE");
+            } catch (...) {
+            }
+        }
+        QSqlDatabase::database(Name(), false).close();
+        QSqlDatabase::removeDatabase(Name());
+    }
+
+    // Server, Trusted_Connection and the login into the current hive.
+    void WriteSettings() const {
+        modRegistry::CreateProgramKey();
+        modRegistry::SetSetting("Server", server_);
+        modRegistry::SetSetting("Trusted_Connection", "No");
+        modRegistry::SetSetting("Language", "1");
+        if (kind_ == Kind::Postgres) {
+            modCrypt::SetPassphrase();
+            modRegistry::SetSetting("Username", modCrypt::ProtectValue("USR", Env("TELWICK_PG_USER")));
+            modRegistry::SetSetting("Password", modCrypt::ProtectValue("PWD", Env("TELWICK_PG_PASSWORD")));
+        }
+    }
+
+    void Exec(const std::string& sql) {
+        QSqlQuery q(QSqlDatabase::database(Name()));
+        if (!q.exec(QString::fromStdString(sql))) Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
+    }
+
+    // count events of computer 3, type 1, level 5, message 1, "C:;95".
+    void AddEvents(int64_t count) {
+        const std::string values = "3, 1, 5, 1, 'C:;95'";
+        if (kind_ == Kind::Postgres)
+            Exec("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
+                 " FROM generate_series(1, " + std::to_string(count) + ")");
+        else
+            Exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
+                 ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
+                 " FROM n");
+    }
+
+    int64_t MaxEventNr() {
+        QSqlQuery q(QSqlDatabase::database(Name()));
+        if (!q.exec("SELECT MAX(eventlognr) FROM t_eventLog") || !q.next()) Die("max");
+        return q.value(0).toLongLong();
+    }
+
+private:
+    static std::string Env(const char* name) {
+        const char* v = std::getenv(name);
+        return v ? v : "";
+    }
+    QString Name() const { return QString::fromStdString(name_); }
+    void RunScript(const std::string& path) {
+        // Statements end with ";" at a line end; comments start with "--".
+        std::istringstream in(ReadFile(path));
+        std::string statement;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("--", 0) == 0) continue;
+            statement += line + "\n";
+            if (!line.empty() && line.back() == ';') {
+                Exec(statement);
+                statement.clear();
+            }
+        }
+    }
+
+    Kind kind_;
+    std::string name_, server_, schema_;
+    static inline int count_ = 0;
+};
+
+// A private hive, a private database and a drained system-log socket.
+struct Setup {
+    explicit Setup(BenchDatabase::Kind kind) : dir(MakeTempDir()) {
+        setenv("TELWICK_REGISTRY", (dir + "/registry.db").c_str(), 1);
+        setenv("TELWICK_SYSLOG_SOCKET", (dir + "/log.sock").c_str(), 1);
+        log = std::make_unique<DrainedSocket>(dir + "/log.sock");
+        db = std::make_unique<BenchDatabase>(kind, dir);
+        db->WriteSettings();
+        modDatabase::Reset();
+        modSettings::ResetLanguageCache();
+    }
+    ~Setup() {
+        modMain::Monitors.clear();
+        modDatabase::Reset();
+        db.reset();
+        log.reset();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::string dir;
+    std::unique_ptr<DrainedSocket> log;
+    std::unique_ptr<BenchDatabase> db;
+};
+
+bool PostgresThere() { return std::getenv("TELWICK_PG_DSN") != nullptr; }
+
+std::string WindowQuery(int64_t above, int64_t upTo) {
+    return "SELECT EVL.*, DES.description AS message FROM t_eventLog AS EVL INNER JOIN t_description AS DES ON "
+           "EVL.messagenr = DES.descriptionnr AND DES.descriptiontypenr = 17 AND DES.lang = 1 WHERE 1=1 AND "
+           "eventlognr > " + std::to_string(above) + " AND eventlognr <= " + std::to_string(upTo) +
+           " ORDER BY eventlognr ";
+}
+
+// Reads the window's rows as a check does, optionally sending one datagram
+// of the size of an entry per row; returns the rows read.
+int64_t ReadWindow(int64_t above, int64_t upTo, int socketFd, const std::string& datagram) {
+    telwick::db::Recordset rs;
+    rs.Open(WindowQuery(above, upTo), modDatabase::GetConnection());
+    int64_t rows = 0;
+    for (; !rs.EOF_(); rs.MoveNext(), ++rows) {
+        benchmark::DoNotOptimize(rs.Integer("eventlognr"));
+        benchmark::DoNotOptimize(rs.Text("message"));
+        benchmark::DoNotOptimize(rs.Text("parameter"));
+        if (socketFd < 0) continue;
+        while (send(socketFd, datagram.data(), datagram.size(), MSG_NOSIGNAL) < 0) {
+            if (errno != EAGAIN) Die("send");
+            pollfd p{socketFd, POLLOUT, 0};
+            poll(&p, 1, 2000);
+        }
+    }
+    rs.Close();
+    modDatabase::CloseSharedConnection();
+    return rows;
+}
+
+int ConnectedSocket(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) Die("connect");
+    return fd;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+void BM_Window100k(benchmark::State& state) {
+    constexpr int64_t Events = 100000;
+    Setup setup(BenchDatabase::Kind::Sqlite);
+    const int fd = ConnectedSocket(setup.dir + "/log.sock");
+    // An entry as the check writes it: header and the filled message.
+    const std::string datagram =
+        "<30>1 2026-01-01T00:00:00.000000Z host Telwick 12345 110 - Disk C: is 95% full";
+    double check = 0, read = 0, limit = 0;
+    for (auto _ : state) {
+        setup.db->Exec("DELETE FROM t_eventLog");
+        auto monitor = std::make_unique<clsMonitor>();  // starts at 0 on the empty table
+        monitor->setWriteEventLog(true);
+        setup.db->AddEvents(Events);
+        const int64_t newest = setup.db->MaxEventNr();
+
+        auto t0 = Clock::now();
+        if (ReadWindow(newest - Events, newest, -1, datagram) != Events) Die("read");
+        read += Seconds(t0);
+
+        t0 = Clock::now();
+        if (ReadWindow(newest - Events, newest, fd, datagram) != Events) Die("read + send");
+        limit += Seconds(t0);
+
+        const int64_t before = setup.log->received();
+        t0 = Clock::now();
+        monitor->Check();
+        const double took = Seconds(t0);
+        check += took;
+        state.SetIterationTime(took);
+        if (monitor->lastEventLogNr() != newest) Die("the check did not reach the newest event");
+        // Every entry was sent (the drain thread may still be reading the last).
+        for (int i = 0; i < 200 && setup.log->received() - before < Events; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (setup.log->received() - before < Events) Die("entries missing");
+    }
+    close(fd);
+    const double n = static_cast<double>(state.iterations()) * Events;
+    state.counters["check_ev_per_s"] = n / check;
+    state.counters["read_ev_per_s"] = n / read;
+    state.counters["limit_ev_per_s"] = n / limit;
+    state.counters["check_vs_read"] = read / check;
+    state.counters["check_vs_limit"] = limit / check;
+}
+BENCHMARK(BM_Window100k)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void Tick100(benchmark::State& state, BenchDatabase::Kind kind) {
+    if (kind == BenchDatabase::Kind::Postgres && !PostgresThere()) {
+        state.SkipWithError("no PostgreSQL (TELWICK_PG_DSN not set)");
+        return;
+    }
+    Setup setup(kind);
+    setup.db->AddEvents(10);
+    for (int i = 0; i < 100; ++i)
+        modRegistry::SetSetting("config" + std::to_string(i),
+                                std::to_string(i % 5 + 1) + ";;" + std::to_string(i % 3 + 1) + ";1;1;0;;");
+    modMain::LoadMonitorings();
+    if (modMain::Monitors.size() != 100) Die("monitors not loaded");
+    for (auto _ : state)
+        for (auto& m : modMain::Monitors) m->Check();
+}
+void BM_Tick100_Sqlite(benchmark::State& state) { Tick100(state, BenchDatabase::Kind::Sqlite); }
+void BM_Tick100_Postgres(benchmark::State& state) { Tick100(state, BenchDatabase::Kind::Postgres); }
+BENCHMARK(BM_Tick100_Sqlite)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_Tick100_Postgres)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+// --- peak memory, in a process of its own ------------------------------------
+
+int64_t StatusKiB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field, 0) == 0) return std::atoll(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+// The child: one check over a window of 1,000,000 events with the event-log
+// action; prints the resident memory before and the peak during the check.
+int RssChild(BenchDatabase::Kind kind) {
+    constexpr int64_t Events = 1000000;
+    Setup setup(kind);
+    auto monitor = std::make_unique<clsMonitor>();
+    monitor->setWriteEventLog(true);
+    setup.db->AddEvents(Events);
+    const int64_t newest = setup.db->MaxEventNr();
+    // From here on only the check counts: reset the high-water mark.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const int64_t before = StatusKiB("VmRSS:");
+    monitor->Check();
+    const int64_t peak = StatusKiB("VmHWM:");
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    if (monitor->lastEventLogNr() != newest) Die("the check did not reach the newest event");
+    std::printf("%lld %lld %ld\n", static_cast<long long>(before), static_cast<long long>(peak), ru.ru_maxrss);
+    return 0;
+}
+
+void PeakRss(benchmark::State& state, const char* kind) {
+    if (std::string(kind) == "postgres" && !PostgresThere()) {
+        state.SkipWithError("no PostgreSQL (TELWICK_PG_DSN not set)");
+        return;
+    }
+    long long before = 0, peak = 0, maxrss = 0;
+    for (auto _ : state) {
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) Die("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+        const std::string arg = std::string("--rss-child=") + kind;
+        char* argv[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>(arg.c_str()), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv, environ) != 0) Die("spawn");
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeFds[1]);
+        std::string out;
+        char buf[256];
+        for (ssize_t n; (n = read(pipeFds[0], buf, sizeof(buf))) > 0;) out.append(buf, static_cast<size_t>(n));
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+            std::sscanf(out.c_str(), "%lld %lld %lld", &before, &peak, &maxrss) != 3) {
+            state.SkipWithError("the measuring process failed");
+            return;
+        }
+    }
+    state.counters["rss_before_MiB"] = static_cast<double>(before) / 1024.0;
+    state.counters["peak_in_check_MiB"] = static_cast<double>(peak) / 1024.0;
+    state.counters["peak_process_MiB"] = static_cast<double>(maxrss) / 1024.0;
+}
+void BM_PeakRss1M_Sqlite(benchmark::State& state) { PeakRss(state, "sqlite"); }
+void BM_PeakRss1M_Postgres(benchmark::State& state) { PeakRss(state, "postgres"); }
+BENCHMARK(BM_PeakRss1M_Sqlite)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_PeakRss1M_Postgres)->Iterations(1)->Unit(benchmark::kSecond);
+
+// One entry through the sink against one bare send of the same size.
+void BM_EventLogEntry(benchmark::State& state) {
+    const std::string dir = MakeTempDir();
+    setenv("TELWICK_SYSLOG_SOCKET", (dir + "/log.sock").c_str(), 1);
+    {
+        DrainedSocket log(dir + "/log.sock");
+        const std::string text = "Disk C: is 95% full";
+        const int fd = state.range(0) ? ConnectedSocket(dir + "/log.sock") : -1;
+        const std::string datagram = "<30>1 2026-01-01T00:00:00.000000Z host Telwick 12345 110 - " + text;
+        for (auto _ : state) {
+            if (fd < 0) {
+                if (!telwick::platform::WriteEventLog(telwick::platform::EventInformation, 110, text)) Die("entry");
+            } else {
+                while (send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL) < 0) {
+                    pollfd p{fd, POLLOUT, 0};
+                    poll(&p, 1, 2000);
+                }
+            }
+        }
+        if (fd >= 0) close(fd);
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+BENCHMARK(BM_EventLogEntry)->Arg(0)->Arg(1);  // through the sink, bare send
+
+// --- the field splitter --------------------------------------------------------
+
+void BM_ParseValue_Record(benchmark::State& state) {
+    const std::string record = "12;;3;0;1;1;C:\\jobs\\a[trdoppu]b.bat;";
+    for (auto _ : state) benchmark::DoNotOptimize(modMain::ParseValue(record, 7, ";"));
+}
+BENCHMARK(BM_ParseValue_Record);
+
+void BM_ParseValue_100KB(benchmark::State& state) {
+    std::string list;
+    int fields = 0;
+    while (list.size() < 100000) list += "parameter" + std::to_string(++fields) + ";";
+    const int32_t index = state.range(0) == 0 ? 1 : fields;
+    for (auto _ : state) benchmark::DoNotOptimize(modMain::ParseValue(list, index, ";"));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(state.range(0) == 0 ? 12 : list.size()));
+}
+BENCHMARK(BM_ParseValue_100KB)->Arg(0)->Arg(1);  // the first field, the last one
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rss-child=sqlite") return RssChild(BenchDatabase::Kind::Sqlite);
+        if (a == "--rss-child=postgres") return RssChild(BenchDatabase::Kind::Postgres);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
