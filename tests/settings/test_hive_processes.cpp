@@ -32,6 +32,18 @@ std::string RegBinary() {
     return std::string(dir && *dir ? dir : TELWICK_BUILD_DIR) + "/telwick-reg";
 }
 
+// prefix + a, or prefix + a + "_" + b (built by appending: GCC 12 warns
+// wrongly about chained string additions).
+std::string Name(const char* prefix, int a, int b = -1) {
+    std::string name = prefix;
+    name += std::to_string(a);
+    if (b >= 0) {
+        name += '_';
+        name += std::to_string(b);
+    }
+    return name;
+}
+
 pid_t Spawn(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -78,7 +90,7 @@ TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
         children.push_back(Fork([w] {
             int failed = 0;
             for (int j = 0; j < kEach; ++j) {
-                std::string name = "w" + std::to_string(w) + "_" + std::to_string(j);
+                const std::string name = Name("w", w, j);
                 if (!SetSetting(name, name)) ++failed;
                 if (!CreateRegistryKey(HKEY_LOCAL_MACHINE, kKey, name, "")) ++failed;
             }
@@ -87,8 +99,7 @@ TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
     }
     // telwick-reg writes into the same key meanwhile.
     for (int r = 0; r < 3; ++r)
-        children.push_back(Spawn({RegBinary(), "add", "HKLM\\" + kKey, "/v", "reg" + std::to_string(r), "/d",
-                                  "by telwick-reg " + std::to_string(r), "/f"}));
+        children.push_back(Spawn({RegBinary(), "add", "HKLM\\" + kKey, "/v", Name("reg", r), "/d", Name("by telwick-reg ", r), "/f"}));
     // This process reads all the while: a busy hive must be waited for, never
     // taken for an empty value.
     int reads = 0, gaps = 0;
@@ -108,11 +119,11 @@ TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
     EXPECT_EQ(gaps, 0) << "of " << reads << " reads";
     for (int w = 0; w < kWriters; ++w)
         for (int j = 0; j < kEach; ++j) {
-            std::string name = "w" + std::to_string(w) + "_" + std::to_string(j);
+            const std::string name = Name("w", w, j);
             EXPECT_EQ(GetSetting(name), name);
             EXPECT_EQ(hive::KeyExists(HKEY_LOCAL_MACHINE, kKey + "\\" + name), hive::Status::Ok) << name;
         }
-    for (int r = 0; r < 3; ++r) EXPECT_EQ(GetSetting("reg" + std::to_string(r)), "by telwick-reg " + std::to_string(r));
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(GetSetting(Name("reg", r)), Name("by telwick-reg ", r));
 }
 
 TEST_F(HiveProcesses, ALockHeldElsewhereIsWaitedFor) {
@@ -150,7 +161,7 @@ TEST_F(HiveProcesses, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
             close(ready[0]);
             for (int i = 0;; ++i) {
                 SetSetting("big", i % 2 ? a : b);
-                CreateRegistryKey(HKEY_LOCAL_MACHINE, kKey, "k" + std::to_string(i % 5), "");
+                CreateRegistryKey(HKEY_LOCAL_MACHINE, kKey, Name("k", i % 5), "");
                 if (i == 0 && write(ready[1], "x", 1) != 1) return 1;
             }
         });
