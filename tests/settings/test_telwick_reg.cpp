@@ -139,7 +139,8 @@ TEST_F(TelwickReg, StringsReadBackThroughTheServiceByteForByte) {
     };
     int i = 0;
     for (const auto& text : texts) {
-        const std::string name = "v" + std::to_string(i++);
+        std::string name = "v";
+        name += std::to_string(i++);
         Result r = Reg({"add", kKey, "/v", name, "/d", text});
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.out, "The operation completed successfully.\n");
