@@ -24,6 +24,7 @@ namespace {
 namespace platform = telwick::platform;
 
 std::function<void()> databaseDialog;
+std::function<void(int32_t)> retryObserver;
 
 // Without a display every question is answered Yes and the dialog counts as
 // cancelled, so a lost server would be retried at full speed: each new attempt
@@ -70,6 +71,8 @@ void ConnectionStands() {
 }
 
 }  // namespace
+
+void SetRetryObserver(std::function<void(int32_t)> observer) { retryObserver = std::move(observer); }
 
 void SetDatabaseDialog(std::function<void()> showDialog) { databaseDialog = std::move(showDialog); }
 
@@ -154,6 +157,7 @@ bool CheckDB() {
                 failure = e.what();
             }
             if (retry >= 3) break;
+            if (retryObserver) retryObserver(retry + 1);
             WaitSeconds(1);
             ++retry;
         }

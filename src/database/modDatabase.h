@@ -37,4 +37,8 @@ void CloseSharedConnection();
 // Forget everything (tests): connection, cache, counters.
 void Reset();
 
+// Told the retry number (1 to 3) before each automatic retry of the probe, just
+// before its pause (tests; nullptr removes it).
+void SetRetryObserver(std::function<void(int32_t retry)> observer);
+
 }  // namespace modDatabase

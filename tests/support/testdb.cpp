@@ -178,8 +178,9 @@ void TestDatabase::CreatePostgres() {
         pgDatabase_ = EnvFileValue(env, "TELWICK_PG_DATABASE");
         user_ = EnvFileValue(env, "TELWICK_PG_USER");
         password_ = EnvFileValue(env, "TELWICK_PG_PASSWORD");
-        server_ = EnvFileValue(env, "TELWICK_PG_DSN");
-        odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", EnvFileValue(env, "ODBCINI"));
+        // A data source name of our own: the driver manager may still remember
+        // an earlier file that gave the same name another port.
+        WriteOdbcIni("corvane_" + RandomHex(6), "");
         OpenWriter();
         if (!options_.demoData) {
             Exec("DELETE FROM t_eventLog");
@@ -202,7 +203,11 @@ void TestDatabase::CreatePostgres() {
     if (options_.demoData) RunScript(SourceDir() + "/schema/demo.sql");
 
     // A data source of our own whose sessions see only this schema.
-    server_ = "corvane_" + id;
+    WriteOdbcIni("corvane_" + id, "SET search_path TO " + schema_);
+}
+
+void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connSettings) {
+    server_ = dsn;
     const std::string ini = dir_.file("odbc.ini");
     std::ofstream out(ini);
     out << "[" << server_ << "]\n"
@@ -212,8 +217,8 @@ void TestDatabase::CreatePostgres() {
         << "Database = " << pgDatabase_ << "\n"
         << "SSLMode = disable\n"
         << "UseDeclareFetch = 1\n"
-        << "Fetch = 1000\n"
-        << "ConnSettings = SET search_path TO " << schema_ << "\n";
+        << "Fetch = 1000\n";
+    if (!connSettings.empty()) out << "ConnSettings = " << connSettings << "\n";
     out.close();
     odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
 }
@@ -254,7 +259,16 @@ void TestDatabase::CloseWriter() {
 }
 
 void TestDatabase::RunScript(const std::string& path) {
-    for (const auto& statement : SplitStatements(ReadFile(path))) Exec(statement);
+    // One transaction: a SQLite file syncs once instead of once a statement.
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(writerName_));
+    db.transaction();
+    try {
+        for (const auto& statement : SplitStatements(ReadFile(path))) Exec(statement);
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    db.commit();
 }
 
 void TestDatabase::Exec(const std::string& sql) {

@@ -89,6 +89,7 @@ private:
     void OpenWriter();
     void CloseWriter();
     void RunScript(const std::string& path);
+    void WriteOdbcIni(const std::string& dsn, const std::string& connSettings);
 
     DbKind kind_;
     Options options_;
