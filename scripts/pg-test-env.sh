@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # A private PostgreSQL 15 for the tests, reached through psqlODBC.
 #
-#   pg-test-env.sh start DIR    new cluster in DIR on 127.0.0.1 (free port), database
-#                               "Corvane" (the program's catalogue) with the Corvane tables and demo data, a
-#                               login role, DIR/odbc.ini with a DSN and DIR/env
+#   pg-test-env.sh start DIR    new cluster in DIR on 127.0.0.1 (free port): database
+#                               "Corvane" (the program's catalogue) with the tables
+#                               and demo data, a login role, DIR/odbc.ini with a DSN
+#                               and DIR/env. The cluster is a copy of
+#                               $TELWICK_PG_TEMPLATE when set, else made by initdb
+#                               and kept pristine as DIR/template for later copies.
 #   pg-test-env.sh stop DIR     stops the server (the folder stays for the caller)
 #   pg-test-env.sh pause DIR    stops the server, keeping its data
 #   pg-test-env.sh resume DIR   starts it again on the same port
@@ -60,11 +63,20 @@ start() {
     fi
   fi
 
-  as_owner "$pgbin/initdb" -D "$dir/data" -U postgres --auth-local=trust \
-    --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
-    cat "$dir/initdb.log" >&2
-    exit 1
-  }
+  # A pristine cluster is copied when one is at hand: initdb is the slow part.
+  local template=${TELWICK_PG_TEMPLATE:-}
+  if [ -n "$template" ] && [ -f "$template/PG_VERSION" ]; then
+    rmdir "$dir/data"
+    cp -a "$template" "$dir/data"
+  else
+    as_owner "$pgbin/initdb" -D "$dir/data" -U postgres --auth-local=trust \
+      --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
+      cat "$dir/initdb.log" >&2
+      exit 1
+    }
+    template="$dir/template"
+    cp -a "$dir/data" "$template"
+  fi
 
   # A free port: try random ones until the server comes up on one.
   local port="" tries=0
@@ -119,6 +131,7 @@ export TELWICK_PG_USER='$user'
 export TELWICK_PG_PASSWORD='$password'
 export TELWICK_PG_DATABASE='Corvane'
 export TELWICK_PG_DIR='$dir'
+export TELWICK_PG_TEMPLATE='$template'
 ENV
   echo "PostgreSQL for the tests on 127.0.0.1:$port in $dir"
 }
