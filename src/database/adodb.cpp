@@ -313,7 +313,7 @@ void Connection::Close() {
 struct Recordset::Impl {
     Connection* connection = nullptr;
     QSqlQuery query;
-    QSqlRecord record;
+    std::vector<std::string> names;  // column names in lower case
     bool eof = true;
 };
 
@@ -334,7 +334,8 @@ void Recordset::Open(const std::string& source, Connection* activeConnection, in
     impl->query.setForwardOnly(true);
     if (!impl->query.exec(QString::fromStdString(source)))
         activeConnection->Raise("The query failed", impl->query.lastError().text().toStdString());
-    impl->record = impl->query.record();
+    const QSqlRecord record = impl->query.record();
+    for (int i = 0; i < record.count(); ++i) impl->names.push_back(Lower(record.fieldName(i).toStdString()));
     impl->eof = !impl->query.next();
     if (impl->eof && impl->query.lastError().isValid())
         activeConnection->Raise("Reading the result failed", impl->query.lastError().text().toStdString());
@@ -366,7 +367,16 @@ void Recordset::CheckRow() const {
 
 int Recordset::Index(const std::string& field) const {
     CheckRow();
-    const int i = impl_->record.indexOf(QString::fromStdString(field));
+    // Column names compare without regard to case, as the servers treat them.
+    const auto& names = impl_->names;
+    int i = -1;
+    for (size_t k = 0; k < names.size() && i < 0; ++k) {
+        const std::string& n = names[k];
+        if (n.size() != field.size()) continue;
+        size_t j = 0;
+        while (j < n.size() && n[j] == std::tolower(static_cast<unsigned char>(field[j]))) ++j;
+        if (j == n.size()) i = static_cast<int>(k);
+    }
     if (i < 0)
         throw Fault(ItemNotFound,
                     "Item cannot be found in the collection corresponding to the requested name or "
@@ -376,14 +386,14 @@ int Recordset::Index(const std::string& field) const {
 
 int Recordset::FieldCount() const {
     if (!impl_) throw Fault(ObjectClosed, "Operation is not allowed when the object is closed.");
-    return impl_->record.count();
+    return static_cast<int>(impl_->names.size());
 }
 
 bool Recordset::IsNull(const std::string& field) const { return IsNull(Index(field)); }
 
 bool Recordset::IsNull(int position) const {
     CheckRow();
-    if (position < 0 || position >= impl_->record.count())
+    if (position < 0 || position >= static_cast<int>(impl_->names.size()))
         throw Fault(ItemNotFound, "Item cannot be found in the collection corresponding to the "
                                   "requested name or ordinal.");
     return impl_->query.isNull(position);
