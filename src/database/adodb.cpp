@@ -132,6 +132,27 @@ void SqliteGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
 
 std::atomic<unsigned long> connectionCounter{0};
 
+// Qt keeps its connections in a global that goes away at the end of the
+// program, before our own globals (the shared connection, the monitors' result
+// sets). Whatever is still open is closed first, by a handler registered after
+// that global came to be; later destructors leave Qt alone.
+std::set<Connection*>& LiveConnections() {
+    static auto* live = new std::set<Connection*>;  // never destroyed
+    return *live;
+}
+bool qtSqlGone = false;
+
+void CloseAllAtExit() {
+    const std::set<Connection*> live = LiveConnections();
+    for (Connection* c : live) c->Close();
+    qtSqlGone = true;
+}
+
+void RegisterExitHandlerOnce() {
+    static const bool registered = [] { return std::atexit(CloseAllAtExit) == 0; }();
+    (void)registered;
+}
+
 void ReplaceAll(std::string& text, const std::string& what, const std::string& by) {
     if (what.empty()) return;
     for (size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += by.size())
@@ -170,11 +191,14 @@ Target ParseTarget(const std::string& connectionText) {
 
 // --- Connection ----------------------------------------------------------------
 
-Connection::Connection() : name_("telwick-db-" + std::to_string(++connectionCounter)) {}
+Connection::Connection() : name_("telwick-db-" + std::to_string(++connectionCounter)) {
+    LiveConnections().insert(this);
+}
 
 Connection::~Connection() {
     Close();
-    if (QSqlDatabase::contains(QString::fromStdString(name_)))
+    LiveConnections().erase(this);
+    if (!qtSqlGone && QSqlDatabase::contains(QString::fromStdString(name_)))
         QSqlDatabase::removeDatabase(QString::fromStdString(name_));
 }
 
@@ -204,6 +228,7 @@ void Connection::Open(const std::string& connectionText, const std::string& user
     userId_.clear();
     password_.clear();
     const QString qname = QString::fromStdString(name_);
+    if (qtSqlGone) throw Fault(FaultNr::Database, "The program is ending.");
     if (QSqlDatabase::contains(qname)) QSqlDatabase::removeDatabase(qname);
 
     if (target_.kind == Target::Kind::SqliteFile) {
@@ -214,6 +239,7 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         fileDev_ = st.st_dev;
         fileIno_ = st.st_ino;
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", qname);
+        RegisterExitHandlerOnce();
         db.setDatabaseName(QString::fromStdString(target_.dataSource));
         db.setConnectOptions("QSQLITE_OPEN_READONLY");
         if (!db.open()) {
@@ -269,6 +295,7 @@ void Connection::Open(const std::string& connectionText, const std::string& user
     userId_ = userId;
     password_ = password;
     QSqlDatabase db = QSqlDatabase::addDatabase("QODBC", qname);
+    RegisterExitHandlerOnce();
     db.setDatabaseName(QString::fromStdString(odbc));
     // Qt appends them as UID=...;PWD=...: a value with ";" or braces must be braced.
     db.setUserName(QString::fromStdString(Quoted(userId)));
@@ -298,6 +325,7 @@ void Connection::Close() {
     while (!recordsets_.empty()) (*recordsets_.begin())->Close();
     if (!open_) return;
     open_ = false;
+    if (qtSqlGone) return;
     const QString qname = QString::fromStdString(name_);
     {
         QSqlDatabase db = QSqlDatabase::database(qname, false);
@@ -427,9 +455,12 @@ int64_t Recordset::Integer(int position) const {
 
 void Recordset::Close() {
     if (!impl_) return;
-    impl_->query.finish();
-    impl_->query = QSqlQuery();
     impl_->connection->recordsets_.erase(this);
+    if (qtSqlGone) {
+        (void)impl_.release();  // the end of the program: Qt's side is gone already
+        return;
+    }
+    impl_->query.finish();
     impl_.reset();
 }
 

@@ -323,3 +323,18 @@ TEST(SqlServerHost, WithoutADriverTheOpenSaysWhatToInstall) {
     EXPECT_NE(f.description().find("tdsodbc"), std::string::npos) << f.description();
     EXPECT_EQ(c.State(), telwick::db::adStateClosed);
 }
+
+// --- the end of the program ------------------------------------------------------------------------
+
+TEST(ProgramEnd, ConnectionsStillOpenAtExitDoNotCrashIt) {
+    TestDatabase db(DbKind::Sqlite, {.writeSettings = false});
+    EXPECT_EXIT(
+        {
+            modDatabase::SharedConnection = std::make_unique<Connection>();
+            modDatabase::SharedConnection->Open(db.ConnectionText(), "", "");
+            static Recordset open;  // a global result set, as a monitor holds one
+            open.Open("SELECT eventlognr FROM t_eventLog", modDatabase::SharedConnection.get());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
