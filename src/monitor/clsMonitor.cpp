@@ -87,8 +87,8 @@ std::string clsMonitor::BuildQuery(int32_t newest) const {
 }
 
 void clsMonitor::Check() {
-    telwick::platform::ReapPrograms();
     try {
+        telwick::platform::ReapPrograms();  // batch programs started by earlier checks
         // The window: above the number covered so far, up to the newest number
         // of this moment. The covered number moves with the rows, so that a
         // check that ends early leaves the rest of its window to the next one.
