@@ -7,11 +7,14 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <iostream>
 #include <new>
 
 #include "SystemdService.h"
 #include "dialogs.h"
 #include "errors.h"
+#include "hive.h"
+#include "hivesecurity.h"
 #include "modDatabase.h"
 #include "modMain.h"
 #include "platform.h"
@@ -151,6 +154,10 @@ void frmSystemTray::Form_Unload() {
 bool frmSystemTray::NTService_Start() {
     try {
         modMain::ChecksAllowed = false;
+        // The records name programs that the service starts: as root, a hive
+        // that someone else can change would let them run anything as root.
+        if (std::string why; !telwick::HiveIsSafe(telwick::hive::HivePath(), why))
+            throw Fault(telwick::FaultNr::PermissionDenied, why);
         modCrypt::SetPassphrase();
         modMain::LoadMonitorings();
         // A stop that came while the monitors were loading (a dialog was open,
@@ -211,8 +218,10 @@ std::string frmSystemTray::StatusText() const {
 }
 
 void frmSystemTray::ReportRequestFailure(int32_t number, const std::string& description) {
-    NTService().LogEvent(platform::EventError, telwick::FaultNr::EventLog,
-                         "[" + std::to_string(number) + "] " + description);
+    const std::string text = "[" + std::to_string(number) + "] " + description;
+    NTService().LogEvent(platform::EventError, telwick::FaultNr::EventLog, text);
+    // The one line for whoever started the program (the journal, a terminal).
+    std::cerr << "Telwick: the service request failed: " << text << std::endl;
 }
 
 void frmSystemTray::SetTimerInterval(int32_t interval) {
