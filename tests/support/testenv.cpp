@@ -126,3 +126,15 @@ std::string SyslogReceiver::MessageOf(const std::string& d) {
 }
 
 }  // namespace telwick::test
+
+namespace {
+// Every test program starts with the folders of this build and Qt's offscreen
+// platform, unless its caller set them otherwise.
+struct DefaultEnvironment {
+    DefaultEnvironment() {
+        setenv("TELWICK_SOURCE_DIR", TELWICK_SOURCE_DIR_DEFAULT, 0);
+        setenv("TELWICK_BINARY_DIR", TELWICK_BINARY_DIR_DEFAULT, 0);
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    }
+} defaultEnvironment;
+}  // namespace
