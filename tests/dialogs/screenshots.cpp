@@ -67,7 +67,7 @@ TEST_F(Screenshots, Configuration) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     const QString binary = qEnvironmentVariable("TELWICK_BINARY_DIR", QStringLiteral("."));

@@ -1,12 +1,12 @@
 // The windows themselves: their captions, fixed sizes and places of the
 // controls in twips, tab order, default and cancel buttons; and the small
 // helpers the forms share.
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 #include "dialogtest.h"
@@ -93,14 +93,21 @@ protected:
     Form form() const { return Forms()[GetParam()]; }
 };
 
-int Px(int twips) { return (twips + 7) / 15; }  // at 96 dpi
+// Where a place in twips lands on this screen: 15 twips a pixel at 96 dpi,
+// scaled edge by edge for another logical dpi.
+double Factor(const QWidget* w) { return w->logicalDpiX() / 96.0; }
+int Px(int twips, double factor) { return static_cast<int>(std::lround(twips / 15.0 * factor)); }
+QRect Expected(const Place& p, double f) {
+    const int left = Px(p.left, f), top = Px(p.top, f);
+    return QRect(left, top, std::max(1, Px(p.left + p.width, f) - left), std::max(1, Px(p.top + p.height, f) - top));
+}
 
 TEST_P(FormTest, CaptionSizeAndPlaces) {
     const Form f = form();
     auto window = f.make();
-    ASSERT_EQ(window->logicalDpiX(), 96) << "the places below are for 96 dpi";
+    const double factor = Factor(window.get());
     EXPECT_EQ(window->windowTitle().toStdString(), f.caption);
-    EXPECT_EQ(window->size(), QSize(Px(f.width), Px(f.height)));
+    EXPECT_EQ(window->size(), QSize(Px(f.width, factor), Px(f.height, factor)));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     const Qt::WindowFlags flags = window->windowFlags();
     EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
@@ -110,8 +117,7 @@ TEST_P(FormTest, CaptionSizeAndPlaces) {
     for (const Place& p : f.places) {
         QWidget* w = Child<QWidget>(window.get(), p.name);
         if (!w) continue;
-        EXPECT_EQ(w->geometry(), QRect(Px(p.left), Px(p.top), std::max(1, p.width / 15), std::max(1, p.height / 15)))
-            << p.name;
+        EXPECT_EQ(w->geometry(), Expected(p, factor)) << p.name;
     }
 }
 
@@ -168,26 +174,6 @@ TEST(NameFilters, FromTheOtherPlatformsForm) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(dialogs::NameFiltersFromCommonDialog(c.filter, c.extra), c.expected) << c.filter.toStdString();
-}
-
-TEST(CheckValues, ZeroOneAndTwoOnly) {
-    QCheckBox box;
-    for (int v : {0, 1, 2, 1, 0}) {
-        EXPECT_TRUE(dialogs::SetCheckValue(&box, v));
-        EXPECT_EQ(dialogs::CheckValue(&box), v);
-    }
-    for (long long v : {-1LL, 3LL, 4294967297LL}) {
-        EXPECT_FALSE(dialogs::SetCheckValue(&box, v));
-        EXPECT_EQ(dialogs::CheckValue(&box), 0);
-    }
-}
-
-TEST(Twips, FifteenToAPixelAt96Dpi) {
-    QWidget w;
-    ASSERT_EQ(w.logicalDpiX(), 96);
-    EXPECT_EQ(dialogs::TwipsToPixels(2000, &w), 133);
-    EXPECT_EQ(dialogs::TwipsToPixels(1000, &w), 67);
-    EXPECT_EQ(dialogs::TwipsToPixels(1440, nullptr), 96);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cmath>
 
 #include "dialogs.h"
 #include "dialogtest.h"
@@ -92,7 +93,9 @@ TEST_F(ListTest, ColumnsAndTheirWidths) {
     const char* headers[] = {"Computer", "Event type", "Event level", "MsgBox", "Eventlog", "Batch"};
     for (int c = 0; c < 6; ++c) {
         EXPECT_EQ(list->headerItem()->text(c), headers[c]);
-        EXPECT_EQ(list->columnWidth(c), c < 3 ? 133 : 67) << headers[c];
+        // 2000 and 1000 twips: 133 and 67 pixels at 96 dpi
+        EXPECT_EQ(list->columnWidth(c), static_cast<int>(std::lround((c < 3 ? 2000 : 1000) * form.logicalDpiX() / 1440.0)))
+            << headers[c];
     }
 }
 
