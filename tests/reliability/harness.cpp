@@ -219,17 +219,6 @@ std::string Unhex(const std::string& hex) {
 
 // --- databases --------------------------------------------------------------------
 
-std::vector<int> EventStore::AddNumbered(int count) {
-    std::vector<int> numbers;
-    for (int i = 0; i < count; ++i) {
-        // The parameter is filled in after the insert, when the number is known.
-        int nr = AddEvent(900, nullptr);
-        Exec("UPDATE t_eventLog SET parameter = '" + std::to_string(nr) + "' WHERE eventlognr = " + std::to_string(nr));
-        numbers.push_back(nr);
-    }
-    return numbers;
-}
-
 void EventStore::SetMessage(int messagenr, const std::string* text) {
     Exec("DELETE FROM t_description WHERE descriptiontypenr = 17 AND lang = 1 AND descriptionnr = " +
          std::to_string(messagenr));
@@ -286,6 +275,37 @@ int SqliteStore::AddEvent(int messagenr, const std::string* parameter) {
     return nr;
 }
 
+std::vector<int> SqliteStore::AddNumbered(int count) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open " + path_);
+    sqlite3_busy_timeout(db, 10000);
+    // The number and the parameter that repeats it appear together.
+    sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT COALESCE(MAX(eventlognr), 0) FROM t_eventLog", -1, &st, nullptr);
+    sqlite3_step(st);
+    int base = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
+                       "VALUES (?, 1, 1, 1, 900, ?)",
+                       -1, &st, nullptr);
+    std::vector<int> numbers;
+    for (int i = 1; i <= count; ++i) {
+        const std::string text = std::to_string(base + i);
+        sqlite3_bind_int(st, 1, base + i);
+        sqlite3_bind_text(st, 2, text.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) != SQLITE_DONE) throw std::runtime_error("insert failed");
+        sqlite3_reset(st);
+        numbers.push_back(base + i);
+    }
+    sqlite3_finalize(st);
+    int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK) throw std::runtime_error("commit failed");
+    return numbers;
+}
+
 bool PgAvailable() {
     return fs::exists("/usr/lib/postgresql/15/bin/initdb") && fs::exists(SourceDir() + "/scripts/pg-test-env.sh");
 }
@@ -308,6 +328,7 @@ PgStore::PgStore(const std::string& dir) : dir_(dir) {
     }
     dsn_ = vars["TELWICK_PG_DSN"];
     user_ = vars["TELWICK_PG_USER"];
+    database_ = vars.count("TELWICK_PG_DATABASE") ? vars["TELWICK_PG_DATABASE"] : "corvane";
     password_ = vars["TELWICK_PG_PASSWORD"];
     env_["ODBCINI"] = vars["ODBCINI"];
     const std::string text = "Event %1";
@@ -318,19 +339,35 @@ PgStore::~PgStore() {
     if (started_) RunProgram({"bash", SourceDir() + "/scripts/pg-test-env.sh", "stop", dir_});
 }
 
-std::string PgStore::Query(const std::string& sql) {
+std::string PgStore::Query(const std::string& sql, bool asOwner) {
     std::string port = ReadFile(dir_ + "/port");
     while (!port.empty() && (port.back() == '\n' || port.back() == ' ')) port.pop_back();
     std::string output;
-    int rc = RunProgram({"psql", "-X", "-q", "-t", "-A", "-v", "ON_ERROR_STOP=1", "-h", dir_ + "/run", "-p", port,
-                         "-U", "postgres", "-d", "corvane", "-c", "SET ROLE " + (user_.empty() ? "telwick" : user_),
-                         "-c", sql},
-                        &output);
+    std::vector<std::string> cmd = {"psql", "-X", "-q", "-t", "-A", "-v", "ON_ERROR_STOP=1", "-h", dir_ + "/run",
+                                    "-p", port, "-U", "postgres", "-d", database_};
+    if (asOwner) cmd.insert(cmd.end(), {"-c", "SET ROLE " + (user_.empty() ? std::string("telwick") : user_)});
+    cmd.insert(cmd.end(), {"-c", sql});
+    int rc = RunProgram(cmd, &output);
     if (rc != 0) throw std::runtime_error("psql: " + output + " in " + sql.substr(0, 200));
     return output;
 }
 
 void PgStore::Exec(const std::string& sql) { Query(sql); }
+
+std::string PgStore::Admin(const std::string& sql) { return Query(sql, false); }
+
+std::vector<int> PgStore::AddNumbered(int count) {
+    std::string out = Query(
+        "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
+        "SELECT v, 1, 1, 1, 900, v::text FROM (SELECT nextval(pg_get_serial_sequence('t_eventlog', 'eventlognr')) "
+        "AS v FROM generate_series(1, " + std::to_string(count) + ")) s RETURNING eventlognr");
+    std::vector<int> numbers;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) numbers.push_back(std::stoi(line));
+    return numbers;
+}
 
 int PgStore::AddEvent(int messagenr, const std::string* parameter) {
     std::string out = Query("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) "
@@ -423,12 +460,24 @@ Service::~Service() {
         int status = 0;
         waitpid(pid_, &status, 0);
     }
+    if (notify_ >= 0) close(notify_);
 }
 
 void Service::Start(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {TELWICK_SERVICE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envs = sandbox_.Environment();
+    const std::string notifyPath = sandbox_.file("notify.sock");
+    if (notify_ < 0) {
+        notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, notifyPath.c_str(), notifyPath.size() + 1);
+        unlink(notifyPath.c_str());
+        if (bind(notify_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
+            throw std::runtime_error("cannot bind " + notifyPath);
+    }
+    envs.push_back("NOTIFY_SOCKET=" + notifyPath);
     auto argp = Pointers(argv);
     auto envp = Pointers(envs);
     posix_spawn_file_actions_t actions;
@@ -438,10 +487,30 @@ void Service::Start(const std::vector<std::string>& args) {
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, sandbox_.file("service.err").c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
+    // The service (and every batch program it starts) works in the sandbox.
+    posix_spawn_file_actions_addchdir_np(&actions, sandbox_.dir().c_str());
     int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
     ended_ = false;
+}
+
+bool Service::WaitReady(std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!Running()) return false;
+        pollfd p{notify_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buf[4096];
+        ssize_t n = recv(notify_, buf, sizeof(buf), 0);
+        if (n > 0 && std::string(buf, static_cast<size_t>(n)).find("READY=1") != std::string::npos) return true;
+    }
+    return false;
+}
+
+void Service::StartReady(const std::vector<std::string>& args) {
+    Start(args);
+    ASSERT_TRUE(WaitReady()) << "the service did not become ready; its standard error:\n" << Stderr();
 }
 
 bool Service::Running() {

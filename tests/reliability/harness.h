@@ -58,8 +58,8 @@ public:
     // Runs SQL as the collector (the owner of the tables).
     virtual void Exec(const std::string& sql) = 0;
     // Adds count events of message 900 ("Event %1") whose parameter is their own
-    // number; returns the numbers given.
-    std::vector<int> AddNumbered(int count);
+    // number, all in one transaction; returns the numbers given.
+    virtual std::vector<int> AddNumbered(int count) = 0;
     // Adds one event with the given message number and parameter (nullptr: null).
     virtual int AddEvent(int messagenr, const std::string* parameter) = 0;
     // Sets the text of message nr in language 1 (nullptr: null).
@@ -74,6 +74,7 @@ public:
     std::string Server() const override { return path_; }
     void Exec(const std::string& sql) override;
     int AddEvent(int messagenr, const std::string* parameter) override;
+    std::vector<int> AddNumbered(int count) override;
     const std::string& path() const { return path_; }
 
 private:
@@ -89,17 +90,20 @@ public:
     std::string Server() const override { return dsn_; }
     void Exec(const std::string& sql) override;
     int AddEvent(int messagenr, const std::string* parameter) override;
+    std::vector<int> AddNumbered(int count) override;
+    // Runs SQL as the superuser (roles, sessions).
+    std::string Admin(const std::string& sql);
     void Pause();   // stops the server, keeping its data
     void Resume();  // starts it again on the same port
     void KillNow(); // stops it at once (immediate shutdown: no checkpoint, like a crash)
-    std::string Query(const std::string& sql);
+    std::string Query(const std::string& sql, bool asOwner = true);
     // What the service needs in its environment (ODBCINI).
     std::map<std::string, std::string> Env() const { return env_; }
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
 
 private:
-    std::string dir_, dsn_, user_, password_;
+    std::string dir_, dsn_, user_, password_, database_;
     std::map<std::string, std::string> env_;
     bool started_ = false;
 };
@@ -138,7 +142,12 @@ class Service {
 public:
     explicit Service(Sandbox& sandbox);
     ~Service();
+    // Starts the service; it tells READY=1 to a notify socket of the sandbox
+    // once its start request went through (the monitors are loaded then).
     void Start(const std::vector<std::string>& args = {});
+    bool WaitReady(std::chrono::milliseconds limit = 30s);
+    // Start, WaitReady and a test failure when it did not become ready.
+    void StartReady(const std::vector<std::string>& args = {});
     pid_t pid() const { return pid_; }
     bool Running();                    // started and not ended
     // SIGTERM, then waits; returns the exit status (128 + signal when killed),
@@ -157,6 +166,7 @@ public:
 
 private:
     Sandbox& sandbox_;
+    int notify_ = -1;
     pid_t pid_ = -1;
     int status_ = -1;
     bool ended_ = false;

@@ -1,0 +1,390 @@
+// Bad input reaching the real service: malformed records, damaged protected
+// values, a damaged hive, odd database rows and a schema that lacks a table or
+// a column. Each gives a clear outcome and no crash.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "crypt.h"
+#include "harness.h"
+
+namespace telwick::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Checks that run after every case: the service is alive, ends cleanly on a
+// stop, and said nothing of a sanitizer.
+void EndsCleanly(Service& svc) {
+    EXPECT_TRUE(svc.Running()) << svc.Stderr();
+    int status = svc.Stop();
+    Figure("exit_status", status);
+    EXPECT_EQ(status, 0) << svc.Stderr();
+    EXPECT_EQ(svc.Stderr().find("Sanitizer"), std::string::npos) << svc.Stderr();
+}
+
+// Adds two numbered events and waits until each was logged `times` times (or,
+// for 0, until a few checks have passed); returns how often each was logged.
+std::map<int, int> Report(Sandbox& box, EventStore& db, int times, std::vector<int>* numbers = nullptr) {
+    auto events = db.AddNumbered(2);
+    if (numbers) *numbers = events;
+    if (times > 0)
+        WaitUntil([&] { return box.log().Count("110") >= 2u * static_cast<size_t>(times); }, 20s);
+    std::this_thread::sleep_for(times > 0 ? 800ms : 2000ms);
+    auto counts = CountNumbered(box.log().Messages("110"));
+    std::map<int, int> out;
+    for (int nr : events) out[nr] = counts.count(nr) ? counts[nr] : 0;
+    return out;
+}
+
+// --- malformed records -------------------------------------------------------------------
+
+struct RecordCase {
+    const char* name;
+    const char* what;
+    std::function<std::vector<std::string>(Sandbox&)> records;
+    int times;       // how often each event is logged: the loaded monitors with the event log on
+    int batchRuns;   // batch runs per event
+};
+
+class BadRecords : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(BadRecords, LoadWhatCanBeLoaded) {
+    const RecordCase& c = GetParam();
+    Describe(c.what);
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), c.records(box));
+    box.log();
+    Service svc(box);
+    svc.StartReady();
+    auto counts = Report(box, db, c.times);
+    int logged = 0;
+    for (const auto& [nr, n] : counts) {
+        EXPECT_EQ(n, c.times) << "event " << nr;
+        logged += n;
+    }
+    Figure("entries_per_event", c.times);
+    Figure("entries", logged);
+    size_t runs = box.ProbeRuns().size();
+    WaitUntil([&] { return box.ProbeRuns().size() >= 2u * static_cast<size_t>(c.batchRuns); }, 5s);
+    runs = box.ProbeRuns().size();
+    EXPECT_EQ(runs, 2u * static_cast<size_t>(c.batchRuns));
+    Figure("batch_runs", static_cast<double>(runs));
+    EndsCleanly(svc);
+    Outcome(c.times == 0 ? "no monitor reports; service runs on"
+                         : std::to_string(c.times) + " monitor(s) report each event");
+}
+
+std::string Ok() { return ";;;0;1;0;;"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadRecords,
+    ::testing::Values(
+        RecordCase{"MissingFields", "record with five fields and no closing \";\"",
+                   [](Sandbox&) { return std::vector<std::string>{";;;0;1"}; }, 1, 0},
+        RecordCase{"SurplusFields", "record with three surplus fields",
+                   [](Sandbox&) { return std::vector<std::string>{";;;0;1;0;;x;y;z;"}; }, 1, 0},
+        RecordCase{"NonNumeric", "number fields \"abc\", \"x7\", \"?\" (read as 0: any)",
+                   [](Sandbox&) { return std::vector<std::string>{"abc;x7;?;0;1;0;;"}; }, 1, 0},
+        RecordCase{"NegativeNumbers", "number fields -5, -1, -0 (any)",
+                   [](Sandbox&) { return std::vector<std::string>{"-5;-1;-0;0;1;0;;"}; }, 1, 0},
+        RecordCase{"HugeNumber", "second of three records has computer 99999999999 (outside 32 bits)",
+                   [](Sandbox&) { return std::vector<std::string>{Ok(), "99999999999;;;0;1;0;;", Ok()}; }, 1, 0},
+        RecordCase{"HugeExponent", "first record has computer 1e300",
+                   [](Sandbox&) { return std::vector<std::string>{"1e300;;;0;1;0;;", Ok()}; }, 0, 0},
+        RecordCase{"OneMebibyte", "second record is 1 MiB long",
+                   [](Sandbox&) {
+                       return std::vector<std::string>{Ok(), ";;;0;1;0;" + std::string(1 << 20, 'x') + ";"};
+                   },
+                   1, 0},
+        RecordCase{"LongestReadable", "record of 4095 bytes (the longest a read returns) with a long batch path",
+                   [](Sandbox&) {
+                       std::string r = ";;;0;1;1;/";
+                       return std::vector<std::string>{r + std::string(4095 - r.size() - 1, 'p') + ";"};
+                   },
+                   1, 0},
+        RecordCase{"NotUtf8", "bytes that are not UTF-8 in the number field and in the batch path (a real file)",
+                   [](Sandbox& box) {
+                       std::string path = box.file("job-\xe9\xff");
+                       fs::copy_file(box.ProbePath(), path);
+                       chmod(path.c_str(), 0755);
+                       return std::vector<std::string>{"\xff\xfe;;;0;1;1;" + path + ";"};
+                   },
+                   1, 1},
+        RecordCase{"PercentEverywhere", "\"%\" in every field",
+                   [](Sandbox&) { return std::vector<std::string>{"%1;%;%%;0;1;0;%5%;"}; }, 1, 0},
+        RecordCase{"FlagsNotExactlyOne", "flags \" 1\", \"01\", \"1.0\" (all off) beside a normal record",
+                   [](Sandbox&) { return std::vector<std::string>{";;; 1;01;1.0;;", Ok()}; }, 1, 0},
+        RecordCase{"GapInTheList", "config1 empty, config2 filled (the list ends at the gap)",
+                   [](Sandbox&) { return std::vector<std::string>{Ok(), "", Ok()}; }, 1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- protected login values ---------------------------------------------------------------
+
+std::string OtherPassphraseValue() {
+    const std::string other = "another installation's secret!!";
+    return modHex::StringToHex(modCrypt::EncryptString("USRadmin", other), " ");
+}
+
+std::string TamperedValue() {
+    std::string v = modCrypt::ProtectValue("USR", "admin");
+    v[30] = v[30] == 'A' ? 'B' : 'A';
+    return v;
+}
+
+struct LoginCase {
+    const char* name;
+    const char* what;
+    std::function<std::string()> username;
+    int times;
+};
+
+class BadProtectedValues : public ::testing::TestWithParam<LoginCase> {};
+
+TEST_P(BadProtectedValues, NoCrashAndAClearOutcome) {
+    const LoginCase& c = GetParam();
+    Describe(c.what);
+    modCrypt::SetPassphrase();
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    box.Set("Username", c.username());
+    box.Set("Password", c.username());
+    box.log();
+    Service svc(box);
+    svc.StartReady();
+    auto counts = Report(box, db, c.times);
+    for (const auto& [nr, n] : counts) EXPECT_EQ(n, c.times) << "event " << nr;
+    Figure("entries_per_event", c.times);
+    EndsCleanly(svc);
+    Outcome(c.times ? "read as an empty login; the monitors work"
+                    : "the login cannot be read: the first database use fails and no monitor is loaded");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadProtectedValues,
+    ::testing::Values(
+        LoginCase{"NotHex", "stored user name \"ZZ 11 22\" (not hex)", [] { return std::string("ZZ 11 22"); }, 0},
+        LoginCase{"LowerCaseHex", "stored user name in lower-case hex",
+                  [] {
+                      std::string v = modCrypt::ProtectValue("USR", "admin");
+                      for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                      return v;
+                  },
+                  0},
+        LoginCase{"TooShort", "stored user name \"4A\" (one byte)", [] { return std::string("4A"); }, 1},
+        LoginCase{"Tampered", "stored user name with one digit changed", TamperedValue, 1},
+        LoginCase{"OtherPassphrase", "stored user name written with another passphrase", OtherPassphraseValue, 1},
+        LoginCase{"NotUtf8", "stored user name of bytes that are not UTF-8",
+                  [] { return std::string("\xff\xfe\x80 \x01"); }, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- a damaged hive ----------------------------------------------------------------------------
+
+struct HiveCase {
+    const char* name;
+    const char* what;
+    std::function<void(const std::string& hive)> damage;
+};
+
+class DamagedHive : public ::testing::TestWithParam<HiveCase> {};
+
+TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
+    const HiveCase& c = GetParam();
+    Describe(c.what);
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    c.damage(box.hive());
+    const std::string before = ReadFile(box.hive());
+
+    // telwick-reg: exit status 1 with one line, for reading and for writing.
+    std::string out;
+    int query = RunProgram({TELWICK_REG_PATH, "query", "HKLM\\SOFTWARE\\Corvane\\Telwick"}, &out);
+    EXPECT_EQ(query, 1) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    Figure("reg_query_status", query);
+    Figure("reg_query_message", out);
+    int add = RunProgram({TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "X", "/d", "1", "/f"}, &out);
+    EXPECT_EQ(add, 1) << out;
+    Figure("reg_add_status", add);
+
+    // The service reads only empty values: no records, so no monitor and no
+    // database use. It must neither crash nor write to the file; whether it
+    // runs on idle or ends, it ends cleanly.
+    box.log();
+    Service svc(box);
+    svc.Start();
+    int status = svc.Wait(3s);
+    const bool ranOn = status == -1;
+    if (ranOn) status = svc.Stop();
+    Figure("service_ran_on", ranOn ? "yes" : "no");
+    Figure("service_exit_status", status);
+    Figure("service_said", svc.Stderr().empty() ? "nothing" : svc.Stderr().substr(0, 200));
+    EXPECT_GE(status, 0) << svc.Stderr();
+    EXPECT_LT(status, 128) << "ended by a signal: " << svc.Stderr();
+    EXPECT_EQ(svc.Stderr().find("Sanitizer"), std::string::npos) << svc.Stderr();
+    EXPECT_EQ(ReadFile(box.hive()), before) << "the damaged hive was written to";
+    Outcome(std::string("telwick-reg: exit 1 with one line; service: ") +
+            (ranOn ? "runs on with no monitor" : "ended") +
+            (svc.Stderr().empty() ? " and says nothing" : " with a message") + "; file unchanged");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedHive,
+    ::testing::Values(
+        HiveCase{"Garbage", "hive file of 8 KiB of random bytes",
+                 [](const std::string& h) {
+                     std::string bytes;
+                     unsigned x = 12345;
+                     for (int i = 0; i < 8192; ++i) {
+                         x = x * 1103515245u + 12345u;
+                         bytes += static_cast<char>(x >> 16);
+                     }
+                     WriteFile(h, bytes, 0600);
+                 }},
+        HiveCase{"Truncated", "hive cut to half its length",
+                 [](const std::string& h) { fs::resize_file(h, fs::file_size(h) / 2); }},
+        HiveCase{"TextFile", "hive replaced by a text file",
+                 [](const std::string& h) { WriteFile(h, "Server=/tmp/corvane.db\n", 0600); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- odd database rows ------------------------------------------------------------------------
+
+TEST(BadRows, NullsHugeParametersAndPercentSigns) {
+    Describe("rows with null message or parameter, a 1 MiB parameter, \"%\" everywhere, bytes that are not UTF-8");
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    struct Row {
+        const char* message;  // nullptr: null
+        std::string parameter;
+        bool nullParameter;
+        std::string expected;
+    };
+    const std::string big(1 << 20, 'B');
+    std::vector<Row> rows = {
+        {"%%1%%2%3%%%4%5%6%", "a;b;c;d;e", false, "%a%bc%%de%6%"},
+        {nullptr, "x", false, ""},
+        {"Null %1.", "", true, "Null ."},
+        {"Order %1%2%3%4%5", "x%2;y", false, "Order x%2y"},
+        {"Semi %1", "a[trdoppu]b", false, "Semi a;b"},
+        {"Ten %10 %6", "x", false, "Ten x0 %6"},
+        {"Bytes %1", "\xff\xfe", false, ""},  // not compared: the text reader decides
+        {"Big %1", big, false, ""},           // not compared: the entry is cut
+    };
+    int nr = 910;
+    std::vector<int> numbers;
+    for (const auto& r : rows) {
+        if (r.message) {
+            std::string m = r.message;
+            db.SetMessage(nr, &m);
+        } else {
+            db.SetMessage(nr, nullptr);
+        }
+        numbers.push_back(db.AddEvent(nr, r.nullParameter ? nullptr : &r.parameter));
+        ++nr;
+    }
+    auto marker = db.AddNumbered(1);
+    ASSERT_TRUE(WaitUntil([&] { return CountNumbered(log.Messages("110")).count(marker[0]) > 0; }, 30s))
+        << svc.Stderr();
+    std::this_thread::sleep_for(600ms);
+    auto texts = log.Messages("110");
+    ASSERT_EQ(texts.size(), rows.size() + 1) << "one entry per row, then the marker";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].expected.empty() || rows[i].message == nullptr) {
+            EXPECT_EQ(texts[i], rows[i].expected) << "row " << i;
+        }
+    }
+    Figure("bytes_row_text_hex", Hex(texts[6]));
+    Figure("big_row_entry_bytes", static_cast<double>(texts[7].size()));
+    EXPECT_EQ(texts[7].rfind("Big BBBB", 0), 0u);
+    EndsCleanly(svc);
+    Outcome("every row logged once with its text; the 1 MiB text cut to " + std::to_string(texts[7].size()) +
+            " bytes; the invalid bytes read as " + Hex(texts[6]));
+}
+
+// --- a table or a column missing ----------------------------------------------------------------
+
+struct SchemaCase {
+    const char* name;
+    const char* what;
+    const char* breakSql;
+    const char* mendSql;
+    const char* table;  // where the events stored meanwhile go
+};
+
+class MissingSchema : public ::testing::TestWithParam<SchemaCase> {};
+
+TEST_P(MissingSchema, ChecksFailQuietlyAndResumeAfterRepair) {
+    const SchemaCase& c = GetParam();
+    Describe(c.what);
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+    auto first = db.AddNumbered(2);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 2; }, 20s));
+
+    db.Exec(c.breakSql);
+    std::vector<int> meanwhile;
+    for (int i = 0; i < 2; ++i) {
+        db.Exec(std::string("INSERT INTO ") + c.table +
+                " (computernr, eventtypenr, levelnr, messagenr) VALUES (1, 1, 1, 900)");
+    }
+    db.Exec(std::string("UPDATE ") + c.table + " SET " +
+            (std::string(c.name) == "ColumnMissing" ? "param2" : "parameter") +
+            " = CAST(eventlognr AS TEXT) WHERE messagenr = 900");
+    double cpu0 = svc.CpuSeconds();
+    std::this_thread::sleep_for(3s);
+    double cpu = svc.CpuSeconds() - cpu0;
+    EXPECT_TRUE(svc.Running());
+    db.Exec(c.mendSql);
+    auto last = db.AddNumbered(2);
+    int base = first.back();
+    for (int i = 1; i <= 2; ++i) meanwhile.push_back(base + i);
+    auto all = Join(Join(first, meanwhile), last);
+    WaitUntil([&] { return Compare(all, log.Messages("110")).missing == 0; }, 20s);
+    std::this_thread::sleep_for(600ms);
+    Tally t = Compare(all, log.Messages("110"));
+    RecordTally("", t);
+    Figure("cpu_s_while_broken_3s", cpu);
+    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(t.missing, 0) << "events stored while the schema was broken were lost";
+    EndsCleanly(svc);
+    Outcome("checks failed quietly while broken; after the repair " + std::to_string(t.reported) + " of " +
+            std::to_string(t.expected) + " events reported once");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MissingSchema,
+    ::testing::Values(
+        SchemaCase{"DescriptionTableMissing", "table t_description renamed away for 3 s",
+                   "ALTER TABLE t_description RENAME TO t_description_away",
+                   "ALTER TABLE t_description_away RENAME TO t_description", "t_eventLog"},
+        SchemaCase{"EventTableMissing", "table t_eventLog renamed away for 3 s (events stored in it meanwhile)",
+                   "ALTER TABLE t_eventLog RENAME TO t_eventlog_away",
+                   "ALTER TABLE t_eventlog_away RENAME TO t_eventLog", "t_eventlog_away"},
+        SchemaCase{"ColumnMissing", "column parameter renamed away for 3 s",
+                   "ALTER TABLE t_eventLog RENAME COLUMN parameter TO param2",
+                   "ALTER TABLE t_eventLog RENAME COLUMN param2 TO parameter", "t_eventLog"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace telwick::reliability

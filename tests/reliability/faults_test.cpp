@@ -1,0 +1,326 @@
+// Faults around a running service: the batch program gone or misbehaving, a
+// system log that stops reading or is missing, a burst of events, telwick-reg
+// killed while it writes the hive.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "harness.h"
+#include "hive.h"
+#include "registry.h"
+
+namespace telwick::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A copy of the probe that a test may spoil.
+std::string CopyProbe(Sandbox& box, const std::string& name = "job") {
+    std::string path = box.file(name);
+    fs::copy_file(box.ProbePath(), path, fs::copy_options::overwrite_existing);
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+int CountLines(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+// --- the batch program --------------------------------------------------------------
+
+struct BatchCase {
+    const char* name;
+    const char* what;
+    const char* mode;  // TELWICK_PROBE_MODE
+    std::function<void(const std::string& batch)> spoil;  // after the first five events
+    int runs;          // probe runs expected in all
+};
+
+class BatchFaults : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(BatchFaults, ServiceGoesOnAndLeavesNoZombie) {
+    const BatchCase& c = GetParam();
+    Describe(c.what);
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    std::string batch = CopyProbe(box);
+    box.Configure(db.Server(), {Sandbox::Record(false, true, true, batch)});
+    if (c.mode) box.env()["TELWICK_PROBE_MODE"] = c.mode;
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    auto first = db.AddNumbered(5);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 5; }, 20s)) << svc.Stderr();
+    if (c.spoil) c.spoil(batch);
+    auto second = db.AddNumbered(5);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 10; }, 20s)) << svc.Stderr();
+    WaitUntil([&] { return static_cast<int>(box.ProbeRuns().size()) >= c.runs; }, 10s);
+    std::this_thread::sleep_for(600ms);  // a few more ticks: nothing may come twice
+
+    Tally t = Compare(Join(first, second), log.Messages("110"));
+    RecordTally("", t);
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    int runs = static_cast<int>(box.ProbeRuns().size());
+    Figure("batch_runs", runs);
+    EXPECT_EQ(runs, c.runs);
+    EXPECT_TRUE(svc.Running());
+
+    // Hanging programs are ended from outside; the service reaps them.
+    size_t children = svc.Children().size();
+    Figure("children_running", static_cast<double>(children));
+    std::istringstream pids(ReadFile(box.probeOut() + ".pids"));
+    pid_t pid;
+    while (pids >> pid) kill(pid, SIGKILL);
+    bool reaped = WaitUntil([&] { return svc.Zombies().empty(); }, 10s);
+    Figure("zombies_left", static_cast<double>(svc.Zombies().size()));
+    EXPECT_TRUE(reaped) << svc.Zombies().size() << " zombie children";
+    int status = svc.Stop();
+    Figure("exit_status", status);
+    EXPECT_EQ(status, 0) << svc.Stderr();
+    Outcome(std::to_string(t.reported) + " of " + std::to_string(t.expected) + " events logged once, " +
+            std::to_string(runs) + " batch runs, " + (reaped ? "no zombie" : "zombies left"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchFaults,
+    ::testing::Values(
+        BatchCase{"Deleted", "batch file deleted while the service runs", nullptr,
+                  [](const std::string& b) { fs::remove(b); }, 5},
+        BatchCase{"NotExecutable", "batch file made non-executable while the service runs", nullptr,
+                  [](const std::string& b) { chmod(b.c_str(), 0644); }, 5},
+        BatchCase{"Hangs", "batch program that never ends (sleeps), killed from outside at the end", "hang",
+                  nullptr, 10},
+        BatchCase{"Floods", "batch program that writes 8 MiB to standard output and standard error", "flood",
+                  nullptr, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- the system log -----------------------------------------------------------------------
+
+TEST(SystemLogFaults, ReceiverThatStopsReading) {
+    Describe("system-log receiver stops reading for 6 s (its queue fills), then reads again; stop asked during a stall");
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    log.Pause(true);
+    auto during = db.AddNumbered(25);
+    std::this_thread::sleep_for(6s);
+    EXPECT_TRUE(svc.Running());
+    double cpu = svc.CpuSeconds();
+    log.Pause(false);
+    auto after = db.AddNumbered(5);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            auto counts = CountNumbered(log.Messages("110"));
+            for (int nr : after)
+                if (!counts.count(nr)) return false;
+            return true;
+        },
+        60s))
+        << svc.Stderr();
+    std::this_thread::sleep_for(600ms);
+    Tally t = Compare(Join(during, after), log.Messages("110"));
+    RecordTally("", t);
+    Figure("cpu_s_in_stall", cpu);
+    EXPECT_EQ(t.duplicates, 0);
+    // A send waits about two seconds before it counts as failed: in a stall of
+    // six seconds only a handful of entries can be given up.
+    EXPECT_LE(t.missing, 5);
+    Figure("lost_to_timed_out_sends", t.missing);
+
+    // A stop that arrives while a send waits ends the service soon after.
+    log.Pause(true);
+    db.AddNumbered(15);
+    std::this_thread::sleep_for(3s);
+    auto begin = std::chrono::steady_clock::now();
+    int status = svc.Stop(15s);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    Figure("stop_seconds_during_stall", seconds);
+    EXPECT_EQ(status, 0) << svc.Stderr();
+    EXPECT_LT(seconds, 5.0);
+    Outcome(std::to_string(t.missing) + " entries given up after the send bound, none twice; stop took " +
+            std::to_string(seconds).substr(0, 4) + " s");
+}
+
+TEST(SystemLogFaults, NoReceiverAtAll) {
+    Describe("no system logger (socket missing): entries go to standard error");
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    Service svc(box);  // no LogReceiver: nothing listens at the socket path
+    svc.StartReady();
+    auto events = db.AddNumbered(10);
+    ASSERT_TRUE(WaitUntil([&] { return CountLines(svc.Stderr(), "Telwick[110]: ") >= 10; }, 20s)) << svc.Stderr();
+    std::this_thread::sleep_for(600ms);
+    std::vector<std::string> texts;
+    std::istringstream in(svc.Stderr());
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("Telwick[110]: ", 0) == 0) texts.push_back(line.substr(14));
+    Tally t = Compare(events, texts);
+    RecordTally("", t);
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(svc.Stop(), 0);
+    Outcome("every entry once on standard error");
+}
+
+// --- many events at once ---------------------------------------------------------------------
+
+TEST(Burst, TenThousandEventsWithAllActions) {
+    Describe("10,000 matching events stored at once; event log, batch and message box on, no display");
+    constexpr int Count = 10000;
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(true, true, true, box.ProbePath())});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+    std::this_thread::sleep_for(500ms);
+    long baseline = svc.PeakRssKiB();
+
+    db.Exec("BEGIN; WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+            std::to_string(Count) +
+            ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr) SELECT 1, 1, 1, 900 FROM n; "
+            "UPDATE t_eventLog SET parameter = CAST(eventlognr AS TEXT) WHERE parameter IS NULL; COMMIT;");
+    auto begin = std::chrono::steady_clock::now();
+    bool done = WaitUntil([&] { return log.Count("110") >= static_cast<size_t>(Count); }, 240s, 200ms);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_TRUE(done) << log.Count("110") << " entries";
+    WaitUntil([&] { return box.ProbeRuns().size() >= static_cast<size_t>(Count); }, 60s, 200ms);
+    std::this_thread::sleep_for(600ms);
+
+    std::vector<int> stored;
+    for (int i = 1; i <= Count; ++i) stored.push_back(i);
+    Tally t = Compare(stored, log.Messages("110"));
+    RecordTally("", t);
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    size_t runs = box.ProbeRuns().size();
+    int boxes = CountLines(svc.Stderr(), "[Telwick] Event ");
+    long peak = svc.PeakRssKiB();
+    Figure("seconds", seconds);
+    Figure("events_per_second", Count / seconds);
+    Figure("batch_runs", static_cast<double>(runs));
+    Figure("message_boxes", boxes);
+    Figure("peak_rss_before_mib", baseline / 1024.0);
+    Figure("peak_rss_after_mib", peak / 1024.0);
+    EXPECT_EQ(runs, static_cast<size_t>(Count));
+    EXPECT_EQ(boxes, Count);
+    // The rows stream and each one is finished before the next: the peak grows
+    // by far less than the window would take if it were held.
+    EXPECT_LT(peak - baseline, 64 * 1024) << "peak resident memory grew by " << (peak - baseline) / 1024 << " MiB";
+    EXPECT_TRUE(WaitUntil([&] { return svc.Zombies().empty(); }, 10s));
+    EXPECT_EQ(svc.Stop(), 0);
+    Outcome("all " + std::to_string(t.reported) + " events with all three actions, peak RSS +" +
+            std::to_string((peak - baseline) / 1024) + " MiB");
+}
+
+// --- telwick-reg killed while it writes ------------------------------------------------------------
+
+TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
+    Describe("telwick-reg add killed with SIGKILL at varying moments, 60 times, while the service runs and a reader reads");
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    box.Set("Probe", "value-0");
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    std::set<std::string> written = {"value-0"};
+    std::mutex writtenMutex;
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0}, badReads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            std::string v = modRegistry::GetSetting("Probe");
+            std::lock_guard lock(writtenMutex);
+            if (!written.count(v)) badReads++;
+            reads++;
+        }
+    });
+
+    std::string current = "value-0";
+    int kept = 0, replaced = 0, wrong = 0;
+    for (int i = 1; i <= 60; ++i) {
+        std::string next = "value-" + std::to_string(i);
+        {
+            std::lock_guard lock(writtenMutex);
+            written.insert(next);
+        }
+        std::vector<std::string> args = {TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe",
+                                         "/d", next, "/f"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        // Kill at a different moment each time: 0 to 14 ms after the start.
+        std::this_thread::sleep_for(std::chrono::microseconds((i * 2377) % 15000));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::string now = modRegistry::GetSetting("Probe");
+        if (now == current) kept++;
+        else if (now == next) replaced++;
+        else wrong++;
+        current = now.empty() ? current : now;
+    }
+    stop = true;
+    reader.join();
+
+    std::string output;
+    int queryStatus = RunProgram({TELWICK_REG_PATH, "query", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe"}, &output);
+    EXPECT_EQ(queryStatus, 0) << output;
+    EXPECT_EQ(hive::Verify(), hive::Status::Ok) << hive::LastError();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(badReads.load(), 0);
+    Figure("kills", 60);
+    Figure("old_value_kept", kept);
+    Figure("new_value_written", replaced);
+    Figure("other_value", wrong);
+    Figure("concurrent_reads", reads.load());
+    Figure("reads_of_no_written_value", badReads.load());
+
+    // The service still reads its database and reports.
+    auto events = db.AddNumbered(3);
+    EXPECT_TRUE(WaitUntil([&] { return log.Count("110") >= 3; }, 20s));
+    EXPECT_EQ(Compare(events, log.Messages("110")).missing, 0);
+    EXPECT_EQ(svc.Stop(), 0);
+    Outcome("hive intact; each kill left the old (" + std::to_string(kept) + ") or the new (" +
+            std::to_string(replaced) + ") value");
+}
+
+}  // namespace
+}  // namespace telwick::reliability

@@ -1,0 +1,182 @@
+// The database going away under a running service, and coming back: on
+// SQLite (the file moved away) and on PostgreSQL through ODBC (the server
+// stopped, or the service's login refused while the collector goes on
+// writing), and the server killed in the middle of a long check.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "crypt.h"
+#include "harness.h"
+
+namespace telwick::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The settings of a service that reaches the private PostgreSQL with the
+// protected login.
+void ConfigurePg(Sandbox& box, PgStore& pg, const std::vector<std::string>& records) {
+    modCrypt::SetPassphrase();
+    box.Configure(pg.Server(), records);
+    box.Set("Trusted_Connection", "No");
+    box.Set("Username", modCrypt::ProtectValue("USR", pg.user()));
+    box.Set("Password", modCrypt::ProtectValue("PWD", pg.password()));
+    for (const auto& [name, value] : pg.Env()) box.env()[name] = value;
+}
+
+enum class Outage { SqliteFileGone, PgServerStopped, PgLoginRefused };
+
+struct OutageCase {
+    const char* name;
+    const char* what;
+    Outage kind;
+};
+
+class DatabaseOutage : public ::testing::TestWithParam<OutageCase> {};
+
+TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
+    const OutageCase& c = GetParam();
+    Describe(c.what);
+    const bool pg = c.kind != Outage::SqliteFileGone;
+    if (pg && !PgAvailable()) GTEST_SKIP() << "no PostgreSQL here";
+    Sandbox box;
+    std::unique_ptr<EventStore> store;
+    PgStore* server = nullptr;
+    if (pg) {
+        auto p = std::make_unique<PgStore>(box.file("pg"));
+        server = p.get();
+        ConfigurePg(box, *p, {Sandbox::Record(false, true, false)});
+        store = std::move(p);
+    } else {
+        store = std::make_unique<SqliteStore>(box.file("corvane.db"));
+        box.Configure(store->Server(), {Sandbox::Record(false, true, false)});
+    }
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    auto before = store->AddNumbered(5);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 5; }, 30s)) << svc.Stderr();
+
+    // The outage.
+    std::vector<int> during;
+    const std::string away = box.file("corvane.away");
+    switch (c.kind) {
+        case Outage::SqliteFileGone: std::rename(store->Server().c_str(), away.c_str()); break;
+        case Outage::PgServerStopped: server->Pause(); break;
+        case Outage::PgLoginRefused:
+            server->Admin("ALTER ROLE " + server->user() + " NOLOGIN");
+            server->Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '" +
+                          server->user() + "'");
+            break;
+    }
+    auto begin = std::chrono::steady_clock::now();
+    bool lost = WaitUntil([&] { return log.Count("111") >= 1; }, 20s);
+    EXPECT_TRUE(lost) << "no entry 111 for the lost connection";
+    double cpuStart = svc.CpuSeconds();
+    auto idleStart = std::chrono::steady_clock::now();
+    if (c.kind == Outage::SqliteFileGone) {
+        SqliteStore elsewhere(away);
+        during = elsewhere.AddNumbered(5);
+    } else if (c.kind == Outage::PgLoginRefused) {
+        during = store->AddNumbered(5);
+    }
+    std::this_thread::sleep_for(8s);
+    double cpu = svc.CpuSeconds() - cpuStart;
+    double idleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - idleStart).count();
+    EXPECT_TRUE(svc.Running()) << svc.Stderr();
+
+    switch (c.kind) {
+        case Outage::SqliteFileGone: std::rename(away.c_str(), store->Server().c_str()); break;
+        case Outage::PgServerStopped: server->Resume(); break;
+        case Outage::PgLoginRefused: server->Admin("ALTER ROLE " + server->user() + " LOGIN"); break;
+    }
+    double outageSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    auto after = store->AddNumbered(5);
+    auto all = Join(Join(before, during), after);
+    bool back = WaitUntil([&] { return Compare(all, log.Messages("110")).missing == 0; }, 120s, 100ms);
+    double recovery = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - outageSeconds;
+    EXPECT_TRUE(back) << svc.Stderr();
+    EXPECT_TRUE(WaitUntil([&] { return log.Count("112") >= 1; }, 10s));
+    std::this_thread::sleep_for(600ms);
+
+    Tally t = Compare(all, log.Messages("110"));
+    RecordTally("", t);
+    Figure("outage_seconds", outageSeconds);
+    Figure("cpu_s_during_outage", cpu);
+    Figure("cpu_share_during_outage", cpu / idleSeconds);
+    Figure("seconds_to_recover", recovery);
+    Figure("entries_111", static_cast<double>(log.Count("111")));
+    Figure("entries_112", static_cast<double>(log.Count("112")));
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(log.Count("111"), 1u);
+    EXPECT_EQ(log.Count("112"), 1u);
+    // Waiting for the database is sleeping, not spinning.
+    EXPECT_LT(cpu, 0.1 * idleSeconds) << cpu << " s of CPU in " << idleSeconds << " s";
+    for (const auto& m : log.Messages("111")) Figure("entry_111_text", m);
+    EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
+    Outcome(std::to_string(t.reported) + " of " + std::to_string(t.expected) + " events once, " +
+            std::to_string(log.Count("111")) + "x 111 and " + std::to_string(log.Count("112")) + "x 112");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DatabaseOutage,
+    ::testing::Values(
+        OutageCase{"SqliteFileGone", "SQLite database file moved away for 8 s while events are stored in it",
+                   Outage::SqliteFileGone},
+        OutageCase{"PgServerStopped", "PostgreSQL server stopped for 8 s, then started again",
+                   Outage::PgServerStopped},
+        OutageCase{"PgLoginRefused",
+                   "PostgreSQL refuses the service's login for 8 s (its session ended) while events are stored",
+                   Outage::PgLoginRefused}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServerKilled, InTheMiddleOfALongCheck) {
+    Describe("PostgreSQL killed (immediate shutdown) while a check works through 3,000 rows with event log and batch, restarted 2 s later");
+    if (!PgAvailable()) GTEST_SKIP() << "no PostgreSQL here";
+    constexpr int Count = 3000;
+    Sandbox box;
+    PgStore pg(box.file("pg"));
+    ConfigurePg(box, pg, {Sandbox::Record(false, true, true, box.ProbePath())});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+
+    auto events = pg.AddNumbered(Count);
+    ASSERT_EQ(events.size(), static_cast<size_t>(Count));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 300; }, 60s)) << svc.Stderr();
+    pg.KillNow();
+    size_t atKill = log.Count("110");
+    std::this_thread::sleep_for(2s);
+    pg.Resume();
+    bool done = WaitUntil([&] { return Compare(events, log.Messages("110")).missing == 0; }, 180s, 200ms);
+    EXPECT_TRUE(done) << svc.Stderr();
+    WaitUntil([&] { return box.ProbeRuns().size() >= static_cast<size_t>(Count); }, 30s);
+    std::this_thread::sleep_for(600ms);
+
+    Tally t = Compare(events, log.Messages("110"));
+    RecordTally("", t);
+    Figure("reported_when_killed", static_cast<double>(atKill));
+    Figure("batch_runs", static_cast<double>(box.ProbeRuns().size()));
+    Figure("entries_111", static_cast<double>(log.Count("111")));
+    Figure("entries_112", static_cast<double>(log.Count("112")));
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(box.ProbeRuns().size(), static_cast<size_t>(Count));
+    EXPECT_TRUE(svc.Running());
+    EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
+    Outcome(std::to_string(atKill) + " rows done when the server died; afterwards " + std::to_string(t.reported) +
+            " of " + std::to_string(Count) + " reported, " + std::to_string(t.duplicates) + " twice");
+}
+
+}  // namespace
+}  // namespace telwick::reliability
