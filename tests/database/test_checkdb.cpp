@@ -118,13 +118,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "Use Procedure for Prepare=1;Auto Translate=True;Packet Size=4096;Integrated Security=SSPI;"}));
 
 TEST(WaitSeconds, EndsWhenTheClockSecondsHaveAdvanced) {
-    const auto before = std::time(nullptr);
+    using namespace std::chrono;
+    // Whole seconds of the system clock (time() may lag it by a tick).
+    const auto seconds = [] { return time_point_cast<std::chrono::seconds>(system_clock::now()); };
+    const auto before = steady_clock::now();
     modDatabase::WaitSeconds(0);
     modDatabase::WaitSeconds(-5);
-    EXPECT_LE(std::time(nullptr) - before, 1);
-    const auto start = std::time(nullptr);
-    modDatabase::WaitSeconds(1);
-    EXPECT_GE(std::time(nullptr), start + 1);
+    EXPECT_LT(steady_clock::now() - before, milliseconds(500));
+    for (int n : {1, 2}) {
+        const auto start = seconds();
+        modDatabase::WaitSeconds(n);
+        EXPECT_GE(seconds(), start + std::chrono::seconds(n));
+    }
 }
 
 // --- the settings and the dialog ----------------------------------------------------------------
