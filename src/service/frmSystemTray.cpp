@@ -152,6 +152,8 @@ void frmSystemTray::Form_Unload() {
 // --- the service requests -------------------------------------------------------
 
 bool frmSystemTray::NTService_Start() {
+    // A stop that overtook the start: nothing is loaded any more.
+    if (platform::StopRequested()) return false;
     try {
         modMain::ChecksAllowed = false;
         // The records name programs that the service starts: as root, a hive
