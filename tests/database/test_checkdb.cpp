@@ -363,12 +363,9 @@ TEST_P(ReconnectTest, EachYesShowsTheDialogAgainWithADisplay) {
     modDatabase::SetDatabaseDialog([&] {
         if (++dialogs == 2) db().StartServer();
     });
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(modDatabase::CheckDB());
     EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(host().shown.size(), 2u);
-    // With someone to answer, no pause is put between the attempts.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_P(ReconnectTest, AStopDuringThePauseEndsCheckDBWithoutEndingTheProgram) {
