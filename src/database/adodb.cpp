@@ -28,6 +28,7 @@ namespace {
 constexpr int32_t NoCurrentRecord = 3021;  // EOF reached, no row to read
 constexpr int32_t ItemNotFound = 3265;     // no such column
 constexpr int32_t ObjectClosed = 3704;     // operation on a closed object
+constexpr int32_t ObjectOpen = 3705;       // open on an object that is open
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -223,7 +224,7 @@ void Connection::CheckStillThere() const {
 
 void Connection::Open(const std::string& connectionText, const std::string& userId,
                       const std::string& password, int32_t /*options*/) {
-    if (open_) throw Fault(FaultNr::Database, "Operation is not allowed when the object is open.");
+    if (open_) throw Fault(ObjectOpen, "Operation is not allowed when the object is open.");
     target_ = ParseTarget(connectionText);
     userId_.clear();
     password_.clear();
@@ -352,7 +353,7 @@ Recordset::~Recordset() { Close(); }
 void Recordset::Open(const std::string& source, Connection* activeConnection, int32_t /*cursorType*/,
                      int32_t /*lockType*/, int32_t /*options*/) {
     if (!activeConnection) throw Fault(FaultNr::ObjectRequired, "Object required");
-    if (impl_) throw Fault(FaultNr::Database, "Operation is not allowed when the object is open.");
+    if (impl_) throw Fault(ObjectOpen, "Operation is not allowed when the object is open.");
     if (activeConnection->State() != adStateOpen)
         throw Fault(ObjectClosed, "Operation is not allowed when the object is closed.");
     activeConnection->CheckStillThere();

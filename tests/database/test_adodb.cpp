@@ -221,6 +221,9 @@ TEST_P(RecordsetTest, MisuseRaisesTheLayersFaults) {
     EXPECT_EQ(FaultOf([&] { rs.EOF_(); }).number(), 3704);
 
     rs.Open("SELECT computername FROM t_computer ORDER BY computernr", &conn_);
+    EXPECT_EQ(FaultOf([&] { rs.Open("SELECT 1", &conn_); }).number(), 3705);
+    EXPECT_EQ(FaultOf([&] { conn_.Open(db().ConnectionText(), "", ""); }).number(), 3705);
+    EXPECT_EQ(rs.Text(0), "FILESERVER") << "the open result set is untouched";
     EXPECT_EQ(FaultOf([&] { rs.Text("no_such_column"); }).number(), 3265);
     EXPECT_EQ(FaultOf([&] { rs.Text(5); }).number(), 3265);
     EXPECT_EQ(FaultOf([&] { rs.Integer("computername"); }).number(), telwick::FaultNr::TypeMismatch);
