@@ -43,6 +43,8 @@ export ASAN_OPTIONS="log_path=$logs/asan:detect_leaks=1:strict_string_checks=1:d
 export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
 export UBSAN_OPTIONS="log_path=$logs/ubsan:print_stacktrace=1:halt_on_error=1"
 export TELWICK_RELIABILITY_OUT="$dir/reliability/results.tsv"
+# Every process costs more under the sanitizers: a smaller burst of events.
+export TELWICK_BURST_EVENTS=${TELWICK_BURST_EVENTS:-2000}
 
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 900 >"$dir/asan-ctest.log" 2>&1
 rc=$?

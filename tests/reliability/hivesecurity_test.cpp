@@ -1,6 +1,9 @@
 // Whether a hive can be trusted by a service that runs as root: files and
 // folders of other owners and modes, made for real in a private folder.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,6 +205,39 @@ TEST(HiveSecurityUser, NotJudgedWhenNotRunningAsRoot) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A process that holds the login in clear leaves no core dump behind, with
+// and without the protection (where the kernel writes cores into the working
+// folder, a process without it does leave one: the test can see a dump).
+TEST(ProcessSecrets, NoCoreDumpOnceProtected) {
+    const std::string pattern = ReadFile("/proc/sys/kernel/core_pattern");
+    for (bool protect : {false, true}) {
+        test::TempDir dir;
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.path().c_str()) != 0) _exit(2);
+            rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_CORE, &unlimited);
+            if (protect) {
+                if (!ProtectProcessSecrets() || prctl(PR_GET_DUMPABLE) != 0) _exit(3);
+            }
+            signal(SIGABRT, SIG_DFL);
+            abort();
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child did not get to abort: " << status;
+        bool core = false;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().rfind("core", 0) == 0) core = true;
+        if (protect) {
+            EXPECT_FALSE(core) << "a protected process left a core dump";
+            EXPECT_FALSE(WCOREDUMP(status));
+        } else if (pattern.rfind("core", 0) == 0 && core) {
+            Figure("unprotected_process_dumps_core", "yes");
+        }
+    }
 }
 
 }  // namespace
