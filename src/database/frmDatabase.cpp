@@ -35,6 +35,7 @@ frmDatabase::~frmDatabase() {
 }
 
 void frmDatabase::Form_Load() {
+    checksBefore_ = modMain::ChecksAllowed;
     modMain::ChecksAllowed = false;
     m_ui->txtServer->setText(FromText(modDatabase::DBServer));
     if (modDatabase::DBTrustedConnection) {
@@ -90,7 +91,10 @@ void frmDatabase::CancelButton_Click() { reject(); }
 
 void frmDatabase::Form_Unload() {
     unloaded_ = true;
-    modMain::ChecksAllowed = true;
+    // Checks are allowed again, unless this dialog was opened on top of another
+    // settings dialog (CheckDB from the configuration list, the tray menu while
+    // the list is open): that one still holds them off until it closes.
+    modMain::ChecksAllowed = checksBefore_;
 }
 
 void frmDatabase::done(int result) {

@@ -31,4 +31,5 @@ private:
 
     const QScopedPointer<Ui::frmDatabase> m_ui;
     bool unloaded_ = false;
+    bool checksBefore_ = true;  // ChecksAllowed when the dialog loaded
 };

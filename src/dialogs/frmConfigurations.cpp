@@ -54,6 +54,7 @@ frmConfigurations::~frmConfigurations() {
 }
 
 void frmConfigurations::Form_Load() {
+    checksBefore_ = modMain::ChecksAllowed;
     modMain::ChecksAllowed = false;
     InitList();
 }
@@ -203,7 +204,9 @@ void frmConfigurations::CancelButton_Click() { reject(); }
 void frmConfigurations::Form_Unload() {
     unloaded_ = true;
     modDatabase::CloseSharedConnection();
-    modMain::ChecksAllowed = true;
+    // allowed again, unless another settings dialog below this one still holds
+    // the checks off
+    modMain::ChecksAllowed = checksBefore_;
 }
 
 void frmConfigurations::done(int result) {

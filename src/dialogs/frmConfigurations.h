@@ -48,4 +48,5 @@ private:
 
     const QScopedPointer<Ui::frmConfigurations> m_ui;
     bool unloaded_ = false;
+    bool checksBefore_ = true;  // ChecksAllowed when the dialog loaded
 };

@@ -15,6 +15,7 @@
 #include "crypt.h"
 #include "dialogs.h"
 #include "dialogtest.h"
+#include "frmConfigurations.h"
 #include "frmDatabase.h"
 #include "modDatabase.h"
 #include "modMain.h"
@@ -75,6 +76,21 @@ TEST_F(DatabaseDialogTest, LoadShowsTheCacheAndSuspendsChecks) {
         // an unload that nobody asked for still allows checks again
         EXPECT_TRUE(modMain::ChecksAllowed);
     }
+}
+
+TEST_F(DatabaseDialogTest, OnTopOfTheListItLeavesTheChecksOffUntilTheListCloses) {
+    {
+        frmConfigurations list;
+        EXPECT_FALSE(modMain::ChecksAllowed);
+        for (const char* button : {"OKButton", "CancelButton"}) {
+            SetCache("DBHOST", true, "", "");
+            frmDatabase form;
+            Child<QPushButton>(&form, button)->click();
+            EXPECT_FALSE(modMain::ChecksAllowed) << button;
+        }
+        Child<QPushButton>(&list, "CancelButton")->click();
+    }
+    EXPECT_TRUE(modMain::ChecksAllowed);
 }
 
 TEST_F(DatabaseDialogTest, OkStoresTheEntriesAndTheProtectedLogin) {
