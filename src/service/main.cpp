@@ -2,6 +2,8 @@
 // either installs or removes the service, or runs it until it is stopped.
 #include <QApplication>
 
+#include <sys/prctl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,6 +15,10 @@
 #include "platform.h"
 
 int main(int argc, char** argv) {
+    // The process holds the database login in clear text once it has read it:
+    // no core dump of it, and no other process of the user may read its memory.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+
     std::string tail;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) tail += ' ';
