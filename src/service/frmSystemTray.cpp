@@ -209,7 +209,8 @@ bool frmSystemTray::NTService_Continue() {
     paused_ = false;
     // Before the start has set the interval there is nothing to resume; a
     // running tick sets the timer again itself when it ends.
-    if (started_ && !inTick_ && !platform::StopRequested()) tmrTimer_.start();
+    if (started_ && !inTick_ && !exitChosen_ && !platform::StopRequested() && !tmrTimer_.isActive())
+        tmrTimer_.start();
     return true;
 }
 
