@@ -2,8 +2,6 @@
 // either installs or removes the service, or runs it until it is stopped.
 #include <QApplication>
 
-#include <sys/prctl.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,12 +10,13 @@
 #include "dialogs.h"
 #include "errors.h"
 #include "frmSystemTray.h"
+#include "hivesecurity.h"
 #include "platform.h"
 
 int main(int argc, char** argv) {
     // The process holds the database login in clear text once it has read it:
     // no core dump of it, and no other process of the user may read its memory.
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    telwick::ProtectProcessSecrets();
 
     std::string tail;
     for (int i = 1; i < argc; ++i) {
