@@ -25,7 +25,7 @@ cmake --build "$dir" --target fuzz_all -j2 >"$dir/fuzz-build.log" 2>&1 || {
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  for f in "$dir"/fuzz/fuzz_*; do [ -x "$f" ] && targets+=("$(basename "$f")"); done
+  for f in "$dir"/fuzz/fuzz_*; do [ -f "$f" ] && [ -x "$f" ] && targets+=("$(basename "$f")"); done
 fi
 
 mkdir -p "$dir/artifacts" "$dir/logs" "$(dirname "$out")"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <functional>
 #include <sstream>
 
@@ -55,6 +56,7 @@ struct RecordCase {
     int times;       // how often each event is logged: the loaded monitors with the event log on
     int batchRuns;   // batch runs per event
 };
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
 
 class BadRecords : public ::testing::TestWithParam<RecordCase> {};
 
@@ -148,6 +150,7 @@ struct LoginCase {
     std::function<std::string()> username;
     int times;
 };
+void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.name; }
 
 class BadProtectedValues : public ::testing::TestWithParam<LoginCase> {};
 
@@ -196,6 +199,7 @@ struct HiveCase {
     const char* what;
     std::function<void(const std::string& hive)> damage;
 };
+void PrintTo(const HiveCase& c, std::ostream* os) { *os << c.name; }
 
 class DamagedHive : public ::testing::TestWithParam<HiveCase> {};
 
@@ -327,6 +331,7 @@ struct SchemaCase {
     const char* mendSql;
     const char* table;  // where the events stored meanwhile go
 };
+void PrintTo(const SchemaCase& c, std::ostream* os) { *os << c.name; }
 
 class MissingSchema : public ::testing::TestWithParam<SchemaCase> {};
 

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -55,6 +56,7 @@ struct BatchCase {
     std::function<void(const std::string& batch)> spoil;  // after the first five events
     int runs;          // probe runs expected in all
 };
+void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
 
 class BatchFaults : public ::testing::TestWithParam<BatchCase> {};
 

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "harness.h"
@@ -29,6 +30,7 @@ struct Layout {
     bool safe;
     const char* hint;  // a piece of the message when unsafe
 };
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
 
 std::string MakeTree(const std::string& base, bool withFile = true) {
     fs::create_directories(base + "/a/b");

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <memory>
 
 #include "crypt.h"
@@ -39,6 +40,7 @@ struct OutageCase {
     const char* what;
     Outage kind;
 };
+void PrintTo(const OutageCase& c, std::ostream* os) { *os << c.name; }
 
 class DatabaseOutage : public ::testing::TestWithParam<OutageCase> {};
 
