@@ -12,7 +12,10 @@ dir=${TELWICK_ASAN_BUILD:-$top/build-asan}
 out=${TELWICK_ASAN_OUT:-$dir/asan-results.tsv}
 start=$(date +%s)
 
-cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELWICK_SANITIZE=ON -DTELWICK_BENCH=OFF >/dev/null || exit 1
+# -O1 with line tables: the build takes far less time than -O2 -g, the tests
+# still run at a good pace, and the reports name file and line.
+cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" \
+  -DTELWICK_SANITIZE=ON -DTELWICK_BENCH=OFF >/dev/null || exit 1
 cmake --build "$dir" -j2 >"$dir/asan-build.log" 2>&1 || {
   tail -n 40 "$dir/asan-build.log"; echo "asan: build failed (see $dir/asan-build.log)" >&2; exit 1; }
 built=$(date +%s)

@@ -270,6 +270,17 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
         }
     });
 
+    // How long one uninterrupted add takes: the kills are spread over that
+    // time and a little beyond, from before the file is opened to after the
+    // commit.
+    auto calibrate = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i)
+        RunProgram({TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Calibrate", "/d",
+                    std::to_string(i), "/f"});
+    const auto oneAdd = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - calibrate) / 3;
+    Figure("add_microseconds", static_cast<double>(oneAdd.count()));
+
     std::string current = "value-0";
     int kept = 0, replaced = 0, wrong = 0;
     for (int i = 1; i <= 60; ++i) {
@@ -291,8 +302,9 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        // Kill at a different moment each time: 0 to 14 ms after the start.
-        std::this_thread::sleep_for(std::chrono::microseconds((i * 2377) % 15000));
+        // Kill at a different moment each time: from 0 to 1.2 times one add,
+        // in an order that jumps about.
+        std::this_thread::sleep_for(oneAdd * ((i * 37) % 60) / 50);
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);

@@ -44,12 +44,14 @@ std::string MakeTree(const std::string& base, bool withFile = true) {
 class HiveSecurity : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(HiveSecurity, JudgesOwnersAndModes) {
+    Describe(std::string("running as root, hive layout ") + GetParam().name);
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other owners";
     test::TempDir dir;
     std::string hive = GetParam().make(dir.path());
     std::string why;
     bool safe = HiveIsSafe(hive, why);
     EXPECT_EQ(safe, GetParam().safe) << why;
+    Outcome(safe ? "accepted" : "refused: " + why.substr(why.find(": ") + 2));
     if (GetParam().safe) {
         EXPECT_TRUE(why.empty()) << why;
     } else {
