@@ -393,3 +393,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace telwick::reliability
+
+namespace telwick::reliability {
+namespace {
+
+// SQLite numbers are 64-bit; the covered event number is a 32-bit integer.
+TEST(BadRows, EventNumberBeyond32Bits) {
+    Describe("an event numbered 3,000,000,000 stored in SQLite, then two more events");
+    Sandbox box;
+    SqliteStore db(box.file("corvane.db"));
+    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+    auto before = db.AddNumbered(1);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 1; }, 20s));
+    db.Exec("INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
+            "VALUES (3000000000, 1, 1, 1, 900, '3000000000')");
+    auto after = db.AddNumbered(2);
+    double cpu0 = svc.CpuSeconds();
+    std::this_thread::sleep_for(2s);
+    double cpu = svc.CpuSeconds() - cpu0;
+    Tally t = Compare(Join(before, after), log.Messages("110"));
+    RecordTally("", t);
+    Figure("cpu_s_in_2s", cpu);
+    EXPECT_EQ(t.duplicates, 0);
+    EndsCleanly(svc);
+    Outcome(t.reported > 1 ? "later events reported" : "no later event reported: every check fails at the big number, quietly");
+}
+
+}  // namespace
+}  // namespace telwick::reliability
