@@ -29,6 +29,20 @@ namespace {
 namespace platform = telwick::platform;
 using telwick::Fault;
 
+namespace {
+// A damaged hive reads as empty everywhere, so the service would run on with no
+// monitor and say nothing; say it once, on standard error and in the system log.
+void ReportDamagedHive() {
+    namespace hive = telwick::hive;
+    if (hive::Verify() != hive::Status::Damaged) return;
+    const std::string text = "The settings hive " + hive::HivePath() + " is damaged (" + hive::LastError() +
+                             "); Telwick runs without its settings and monitors. Restore the file from a "
+                             "backup, or move it away and set the values again with telwick-reg.";
+    std::cerr << "Telwick: " << text << std::endl;
+    platform::WriteEventLog(platform::EventError, 113, text);
+}
+}  // namespace
+
 // What the timer refuses: a negative interval.
 constexpr int32_t InvalidPropertyValue = 380;
 
@@ -160,6 +174,7 @@ bool frmSystemTray::NTService_Start() {
         // that someone else can change would let them run anything as root.
         if (std::string why; !telwick::HiveIsSafe(telwick::hive::HivePath(), why))
             throw Fault(telwick::FaultNr::PermissionDenied, why);
+        ReportDamagedHive();
         modCrypt::SetPassphrase();
         modMain::LoadMonitorings();
         // A stop that came while the monitors were loading (a dialog was open,

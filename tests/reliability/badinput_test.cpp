@@ -239,6 +239,8 @@ TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
     EXPECT_LT(status, 128) << "ended by a signal: " << svc.Stderr();
     EXPECT_EQ(svc.Stderr().find("Sanitizer"), std::string::npos) << svc.Stderr();
     EXPECT_EQ(ReadFile(box.hive()), before) << "the damaged hive was written to";
+    EXPECT_NE(svc.Stderr().find("is damaged"), std::string::npos) << svc.Stderr();
+    EXPECT_EQ(box.log().Count("113"), 1) << "one error entry for the damaged hive";
     Outcome(std::string("telwick-reg: exit 1 with one line; service: ") +
             (ranOn ? "runs on with no monitor" : "ended") +
             (svc.Stderr().empty() ? " and says nothing" : " with a message") + "; file unchanged");
