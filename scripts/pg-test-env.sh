@@ -120,6 +120,10 @@ Database = Corvane
 SSLMode = disable
 UseDeclareFetch = 1
 Fetch = 1000
+# Debian's odbcinst.ini switches psqlODBC's communication log on, which leaves
+# a psqlodbc_*.log file in /tmp for every process.
+CommLog = 0
+Debug = 0
 INI
   umask 077
   cat >"$dir/env" <<ENV

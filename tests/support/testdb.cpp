@@ -217,7 +217,9 @@ void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connS
         << "Database = " << pgDatabase_ << "\n"
         << "SSLMode = disable\n"
         << "UseDeclareFetch = 1\n"
-        << "Fetch = 1000\n";
+        << "Fetch = 1000\n"
+        << "CommLog = 0\n"  // no psqlodbc_*.log files in /tmp
+        << "Debug = 0\n";
     if (!connSettings.empty()) out << "ConnSettings = " << connSettings << "\n";
     out.close();
     odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
