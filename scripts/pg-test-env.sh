@@ -120,14 +120,21 @@ Database = Corvane
 SSLMode = disable
 UseDeclareFetch = 1
 Fetch = 1000
-# Debian's odbcinst.ini switches psqlODBC's communication log on, which leaves
-# a psqlodbc_*.log file in /tmp for every process.
 CommLog = 0
 Debug = 0
 INI
+  # Debian's odbcinst.ini switches psqlODBC's communication log on for the
+  # driver as a whole, which leaves a psqlodbc_*.log file in /tmp for every
+  # process that connects; the tests use a copy of the driver list with it off.
+  if [ -f /etc/odbcinst.ini ]; then
+    sed -e 's/^\(CommLog\|Debug\)[[:space:]]*=.*/\1=0/' /etc/odbcinst.ini >"$dir/odbcinst.ini"
+  else
+    : >"$dir/odbcinst.ini"
+  fi
   umask 077
   cat >"$dir/env" <<ENV
 export ODBCINI='$dir/odbc.ini'
+export ODBCSYSINI='$dir'
 export TELWICK_PG_DSN='corvane_test'
 export TELWICK_PG_HOST='127.0.0.1'
 export TELWICK_PG_PORT='$port'

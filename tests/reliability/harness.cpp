@@ -331,6 +331,7 @@ PgStore::PgStore(const std::string& dir) : dir_(dir) {
     database_ = vars.count("TELWICK_PG_DATABASE") ? vars["TELWICK_PG_DATABASE"] : "corvane";
     password_ = vars["TELWICK_PG_PASSWORD"];
     env_["ODBCINI"] = vars["ODBCINI"];
+    if (vars.count("ODBCSYSINI")) env_["ODBCSYSINI"] = vars["ODBCSYSINI"];
     const std::string text = "Event %1";
     SetMessage(900, &text);
 }
@@ -679,7 +680,7 @@ std::vector<std::vector<std::string>> Sandbox::ProbeRuns() const {
 
 std::vector<std::string> Sandbox::Environment() const {
     // Nothing of the test's own world: no display, no systemd, no odbc.ini.
-    return EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI"});
+    return EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI", "ODBCSYSINI"});
 }
 
 // --- counting ---------------------------------------------------------------------------------
