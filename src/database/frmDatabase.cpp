@@ -103,10 +103,6 @@ void frmDatabase::done(int result) {
 }
 
 void frmDatabase::keyPressEvent(QKeyEvent* event) {
-    // Esc presses the cancel button
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        m_ui->CancelButton->click();
-        return;
-    }
+    if (telwick::dialogs::EscapePressesCancel(event, m_ui->CancelButton)) return;
     QDialog::keyPressEvent(event);
 }

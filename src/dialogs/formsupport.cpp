@@ -1,9 +1,11 @@
 #include "formsupport.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 
@@ -82,6 +84,12 @@ void PrepareForm(QDialog* form) {
     }
     form->setFixedSize(size);
     FitLabels(form);
+}
+
+bool EscapePressesCancel(QKeyEvent* event, QAbstractButton* cancel) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) return false;
+    cancel->click();
+    return true;
 }
 
 int TwipsToPixels(int twips, const QWidget* widget) {

@@ -8,9 +8,11 @@
 
 #include <string>
 
+class QAbstractButton;
 class QCheckBox;
 class QDialog;
 class QIcon;
+class QKeyEvent;
 class QWidget;
 
 namespace telwick::dialogs {
@@ -24,6 +26,9 @@ QIcon ProgramIcon();
 // laid out in pixels at 96 dpi; on a screen with another logical dpi every
 // control is scaled by dpi / 96 before the size is fixed.
 void PrepareForm(QDialog* form);
+// Esc (alone) presses the dialog's cancel button, so that it runs the Cancel
+// handler; the window's close box does not. True when the key was taken.
+bool EscapePressesCancel(QKeyEvent* event, QAbstractButton* cancel);
 // Twips to pixels on the screen of the widget (1440 twips an inch).
 int TwipsToPixels(int twips, const QWidget* widget);
 

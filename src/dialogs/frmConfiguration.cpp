@@ -190,10 +190,7 @@ void frmConfiguration::CancelButton_Click() {
 }
 
 void frmConfiguration::keyPressEvent(QKeyEvent* event) {
-    // Esc presses the cancel button; the close box leaves ConfigValue alone
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        m_ui->CancelButton->click();
-        return;
-    }
+    // the close box leaves ConfigValue alone
+    if (telwick::dialogs::EscapePressesCancel(event, m_ui->CancelButton)) return;
     QDialog::keyPressEvent(event);
 }

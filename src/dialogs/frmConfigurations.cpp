@@ -215,9 +215,6 @@ void frmConfigurations::done(int result) {
 }
 
 void frmConfigurations::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        m_ui->CancelButton->click();
-        return;
-    }
+    if (telwick::dialogs::EscapePressesCancel(event, m_ui->CancelButton)) return;
     QDialog::keyPressEvent(event);
 }
