@@ -34,13 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The service manager's end of the notify protocol.
 class NotifySocket {
 public:

@@ -39,6 +39,8 @@ using telwick::test::ScopedEnv;
 using telwick::test::SyslogReceiver;
 using telwick::test::TempDir;
 
+using telwick::test::ReadFile;
+
 namespace {
 
 // What the test's end-of-program handler throws: not a std::exception, so that
@@ -133,13 +135,6 @@ public:
     std::function<void(size_t)> onShow;
     platform::Answer yesNoAnswer = platform::Answer::No;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;

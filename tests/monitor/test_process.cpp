@@ -21,18 +21,13 @@ using telwick::test::TempDir;
 namespace platform = telwick::platform;
 namespace fs = std::filesystem;
 
+using telwick::test::ReadFile;
+
 namespace {
 
 void WriteFile(const std::string& path, const std::string& text, fs::perms mode) {
     std::ofstream(path, std::ios::binary) << text;
     fs::permissions(path, mode);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Waits for a file that a script writes last (by renaming it into place).

@@ -113,13 +113,6 @@ std::string SourceDir() {
     return TELWICK_SOURCE_DIR;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void WriteFile(const std::string& path, const std::string& text, mode_t mode) {
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);

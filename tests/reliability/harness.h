@@ -38,7 +38,7 @@ void InstallResultsListener();
 // --- small tools ----------------------------------------------------------------
 std::string BinaryDir();  // $TELWICK_BINARY_DIR, else the folder of this test program
 std::string SourceDir();  // $TELWICK_SOURCE_DIR
-std::string ReadFile(const std::string& path);
+using telwick::test::ReadFile;
 void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644);
 // Runs a program to its end; returns its exit status (128 + signal when killed).
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,

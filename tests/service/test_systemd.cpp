@@ -18,14 +18,9 @@ namespace systemd = telwick::service::systemd;
 using telwick::test::ScopedEnv;
 using telwick::test::TempDir;
 
-namespace {
+using telwick::test::ReadFile;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+namespace {
 
 }  // namespace
 

@@ -17,6 +17,8 @@ namespace hive = telwick::hive;
 using telwick::test::ScopedEnv;
 using telwick::test::ScopedHive;
 
+using telwick::test::ReadFile;
+
 namespace {
 
 const std::string kKey = "SOFTWARE\\Corvane\\Telwick";
@@ -31,11 +33,6 @@ std::string Get(const std::string& name, uint32_t* typeOut = nullptr, const std:
 bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 class Registry : public ::testing::Test {
@@ -221,7 +218,7 @@ protected:
 TEST_P(DamagedHive, IsNeitherReadNorWritten) {
     CreateProgramKey();
     for (int i = 0; i < 40; ++i) ASSERT_TRUE(SetSetting("config" + std::to_string(i), std::string(300, 'r')));
-    const std::string damaged = GetParam().make(Slurp(hive_.path()));
+    const std::string damaged = GetParam().make(ReadFile(hive_.path()));
     {
         std::ofstream out(hive_.path(), std::ios::binary | std::ios::trunc);
         out << damaged;
@@ -233,7 +230,7 @@ TEST_P(DamagedHive, IsNeitherReadNorWritten) {
     EXPECT_FALSE(CreateRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE", "Other", ""));
     EXPECT_EQ(hive::Verify(), hive::Status::Damaged);
     EXPECT_NE(hive::LastError().find(hive_.path()), std::string::npos) << hive::LastError();
-    EXPECT_EQ(Slurp(hive_.path()), damaged) << "the damaged file must stay as it was";
+    EXPECT_EQ(ReadFile(hive_.path()), damaged) << "the damaged file must stay as it was";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -259,10 +256,10 @@ TEST_F(Registry, ForeignDatabaseIsNotTakenForAHive) {
     ASSERT_EQ(sqlite3_open(hive_.path().c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    const std::string before = Slurp(hive_.path());
+    const std::string before = ReadFile(hive_.path());
     EXPECT_EQ(hive::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE"), hive::Status::Damaged);
     EXPECT_FALSE(CreateRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE", "Corvane", ""));
-    EXPECT_EQ(Slurp(hive_.path()), before);
+    EXPECT_EQ(ReadFile(hive_.path()), before);
 }
 
 TEST_F(Registry, HiveOfAnotherSchemaVersionIsLeftAlone) {
@@ -271,10 +268,10 @@ TEST_F(Registry, HiveOfAnotherSchemaVersionIsLeftAlone) {
     ASSERT_EQ(sqlite3_open(hive_.path().c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 9", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    const std::string before = Slurp(hive_.path());
+    const std::string before = ReadFile(hive_.path());
     EXPECT_FALSE(SetSetting("Language", "1"));
     EXPECT_EQ(hive::KeyExists(HKEY_LOCAL_MACHINE, kKey), hive::Status::Damaged);
-    EXPECT_EQ(Slurp(hive_.path()), before);
+    EXPECT_EQ(ReadFile(hive_.path()), before);
 }
 
 TEST_F(Registry, EmptyFileIsAHiveNotYetWritten) {

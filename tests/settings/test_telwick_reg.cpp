@@ -21,6 +21,8 @@ extern char** environ;
 using namespace modRegistry;
 using telwick::test::ScopedHive;
 
+using telwick::test::ReadFile;
+
 namespace {
 
 const std::string kKey = "HKLM\\SOFTWARE\\Corvane\\Telwick";
@@ -42,11 +44,6 @@ std::string Read(const std::string& name, const std::string& key = ProgramKey, u
     std::string v = GetRegistryValue(HKEY_LOCAL_MACHINE, key, name, type, "");
     if (typeOut) *typeOut = type;
     return v;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // A failure is exit 1 with exactly one line on standard error.
@@ -78,7 +75,7 @@ TEST_F(TelwickReg, UsageOnRequest) {
 
 TEST_F(TelwickReg, RefusalsAreOneLineAndChangeNothing) {
     ASSERT_EQ(Reg({"add", kKey, "/v", "Language", "/d", "2"}).code, 0);
-    const std::string before = Slurp(hive_.path());
+    const std::string before = ReadFile(hive_.path());
     struct {
         std::vector<std::string> args;
         const char* part;
@@ -118,7 +115,7 @@ TEST_F(TelwickReg, RefusalsAreOneLineAndChangeNothing) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         ExpectOneLineFailure(Reg(c.args), c.part);
     }
-    EXPECT_EQ(Slurp(hive_.path()), before);
+    EXPECT_EQ(ReadFile(hive_.path()), before);
     EXPECT_EQ(Read("Language"), "2");
 }
 
@@ -261,7 +258,7 @@ TEST_F(TelwickReg, DamagedHiveIsNamedAndLeftAsItIs) {
         ExpectOneLineFailure(r, hive_.path());
         EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(Slurp(hive_.path()), "SQLite format 3 but not really");
+    EXPECT_EQ(ReadFile(hive_.path()), "SQLite format 3 but not really");
 }
 
 // The real program: exit codes and its streams.
@@ -283,7 +280,7 @@ TEST_F(TelwickReg, TheProgramItself) {
         int status = -1;
         if (posix_spawn(&pid, binary.c_str(), &fa, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
         posix_spawn_file_actions_destroy(&fa);
-        return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+        return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     };
     Result add = run({"add", kKey, "/v", "Server", "/d", " sql01 "});
     EXPECT_EQ(add.code, 0) << add.err;

@@ -43,7 +43,8 @@ std::string RandomHex(int bytes) {
     return out;
 }
 
-std::string ReadFile(const std::string& path) {
+// Like ReadFile, but a file that must be there (a schema) and is not is an error.
+std::string ReadRequiredFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     std::stringstream s;
@@ -172,7 +173,7 @@ void TestDatabase::CreatePostgres() {
         pgDir_ = dir_.file("pg");
         RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " start " +
                    ShellQuote(pgDir_) + " >/dev/null");
-        const std::string env = ReadFile(pgDir_ + "/env");
+        const std::string env = ReadRequiredFile(pgDir_ + "/env");
         pgHost_ = EnvFileValue(env, "TELWICK_PG_HOST");
         pgPort_ = EnvFileValue(env, "TELWICK_PG_PORT");
         pgDatabase_ = EnvFileValue(env, "TELWICK_PG_DATABASE");
@@ -265,7 +266,7 @@ void TestDatabase::RunScript(const std::string& path) {
     QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(writerName_));
     db.transaction();
     try {
-        for (const auto& statement : SplitStatements(ReadFile(path))) Exec(statement);
+        for (const auto& statement : SplitStatements(ReadRequiredFile(path))) Exec(statement);
     } catch (...) {
         db.rollback();
         throw;

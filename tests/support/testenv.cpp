@@ -8,9 +8,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace telwick::test {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "telwick-test-XXXXXX").string();

@@ -64,6 +64,9 @@ private:
     bool hadOld_ = false;
 };
 
+// The whole content of a file, byte for byte; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
 public:
