@@ -25,9 +25,9 @@
 #include <string>
 #include <algorithm>
 
-#include "adodb.h"
-#include "fault.h"
-#include "modDatabase.h"
+#include "database/adodb.h"
+#include "platform/fault.h"
+#include "database/modDatabase.h"
 
 namespace {
 

@@ -39,13 +39,13 @@
 #include <thread>
 #include <vector>
 
-#include "clsMonitor.h"
-#include "crypt.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "monitor/clsMonitor.h"
+#include "settings/crypt.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/syslog.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 
 extern char** environ;
 

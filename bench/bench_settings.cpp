@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "crypt.h"
-#include "registry.h"
+#include "settings/crypt.h"
+#include "settings/registry.h"
 
 namespace {
 

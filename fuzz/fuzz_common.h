@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "fault.h"
+#include "platform/fault.h"
 
 namespace fuzz {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "fuzz_common.h"
 
 namespace {

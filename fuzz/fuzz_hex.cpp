@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_common.h"
-#include "settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "modMain.h"
+#include "monitor/modMain.h"
 
 namespace {
 

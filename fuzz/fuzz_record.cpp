@@ -13,13 +13,13 @@
 #include <sstream>
 #include <string>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "fuzz_common.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "reg.h"
-#include "registry.h"
+#include "reg/reg.h"
+#include "settings/registry.h"
 
 namespace {
 

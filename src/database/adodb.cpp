@@ -1,4 +1,4 @@
-#include "adodb.h"
+#include "database/adodb.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@
 #include <fstream>
 #include <vector>
 
-#include "fault.h"
+#include "platform/fault.h"
 
 namespace telwick::db {
 

@@ -1,15 +1,17 @@
-#include "modDatabase.h"
+#include "database/modDatabase.h"
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <thread>
 
-#include "crypt.h"
-#include "errors.h"
-#include "fault.h"
-#include "platform.h"
-#include "registry.h"
+#include "settings/crypt.h"
+#include "settings/errors.h"
+#include "platform/fault.h"
+#include "platform/messagebox.h"
+#include "platform/syslog.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
 
 namespace modDatabase {
 

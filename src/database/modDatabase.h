@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "adodb.h"
+#include "database/adodb.h"
 
 namespace modDatabase {
 

@@ -1,11 +1,11 @@
-#include "dialogs.h"
+#include "dialogs/dialogs.h"
 
 #include <QApplication>
 
-#include "frmConfigurations.h"
-#include "frmDatabase.h"
-#include "modDatabase.h"
-#include "platform.h"
+#include "dialogs/frmConfigurations.h"
+#include "dialogs/frmDatabase.h"
+#include "database/modDatabase.h"
+#include "platform/messagebox.h"
 
 namespace telwick::dialogs {
 

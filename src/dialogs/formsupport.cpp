@@ -1,4 +1,4 @@
-#include "formsupport.h"
+#include "dialogs/formsupport.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "frmConfiguration.h"
+#include "dialogs/frmConfiguration.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -7,13 +7,13 @@
 
 #include <functional>
 
-#include "adodb.h"
-#include "errors.h"
-#include "formsupport.h"
-#include "imagecombo.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "settings.h"
+#include "database/adodb.h"
+#include "settings/errors.h"
+#include "dialogs/formsupport.h"
+#include "dialogs/imagecombo.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "settings/settings.h"
 #include "ui_frmConfiguration.h"
 
 using telwick::dialogs::FromText;

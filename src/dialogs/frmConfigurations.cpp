@@ -1,19 +1,19 @@
-#include "frmConfigurations.h"
+#include "dialogs/frmConfigurations.h"
 
 #include <QKeyEvent>
 #include <QTreeWidgetItem>
 
 #include <functional>
 
-#include "adodb.h"
-#include "errors.h"
-#include "formsupport.h"
-#include "frmConfiguration.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "database/adodb.h"
+#include "settings/errors.h"
+#include "dialogs/formsupport.h"
+#include "dialogs/frmConfiguration.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 #include "ui_frmConfigurations.h"
 
 using telwick::dialogs::FromText;

@@ -1,4 +1,4 @@
-#include "imagecombo.h"
+#include "dialogs/imagecombo.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,14 +1,16 @@
 // One monitor: its window of event numbers and its check, row by row.
-#include "clsMonitor.h"
+#include "monitor/clsMonitor.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "fault.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "settings.h"
+#include "platform/fault.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "platform/syslog.h"
+#include "platform/process.h"
+#include "settings/settings.h"
 
 namespace {
 

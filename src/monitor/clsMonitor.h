@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../database/adodb.h"
+#include "database/adodb.h"
 
 class clsMonitor {
 public:

@@ -1,11 +1,11 @@
 // The process-wide state of the program, the stored configuration records and
 // the loading of the monitors from them.
-#include "modMain.h"
+#include "monitor/modMain.h"
 
-#include "errors.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "settings/errors.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 
 namespace modMain {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "clsMonitor.h"
+#include "monitor/clsMonitor.h"
 
 namespace modMain {
 

@@ -1,6 +1,7 @@
-#include "SystemdService.h"
+#include "service/SystemdService.h"
 
-#include "platform.h"
+#include "platform/syslog.h"
+#include "platform/lifecycle.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

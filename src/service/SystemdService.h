@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ServiceControl.h"
+#include "service/ServiceControl.h"
 
 class QSocketNotifier;
 

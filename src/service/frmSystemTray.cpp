@@ -1,4 +1,4 @@
-#include "frmSystemTray.h"
+#include "service/frmSystemTray.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -10,17 +10,21 @@
 #include <iostream>
 #include <new>
 
-#include "SystemdService.h"
-#include "dialogs.h"
-#include "errors.h"
-#include "hive.h"
-#include "hivesecurity.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
-#include "crypt.h"
+#include "service/SystemdService.h"
+#include "dialogs/dialogs.h"
+#include "settings/errors.h"
+#include "settings/hive.h"
+#include "settings/hivesecurity.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "platform/syslog.h"
+#include "platform/process.h"
+#include "platform/lifecycle.h"
+#include "platform/qt/QtEventWaiter.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
+#include "settings/crypt.h"
 
 static void LoadServiceResources() { Q_INIT_RESOURCE(service); }
 
@@ -71,6 +75,9 @@ const char* const MenuCaptions[frmSystemTray::MenuItemCount] = {
 frmSystemTray::frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> control)
     : control_(std::move(control)) {
     LoadServiceResources();
+    // Waits inside the data layer (the reconnect back-off) keep the window's
+    // events flowing, so that a stop or the tray menu is not held up.
+    telwick::platform::qt::InstallEventWaiter();
     if (!control_) control_ = std::make_unique<telwick::service::SystemdService>();
     setObjectName("frmSystemTray");
     setWindowTitle("Telwick");
@@ -93,6 +100,7 @@ frmSystemTray::frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> c
 
 frmSystemTray::~frmSystemTray() {
     modMain::SetCheckGuard(nullptr);
+    telwick::platform::qt::RemoveEventWaiter();
     tmrTimer_.stop();
     RemoveTrayIcon();
 }

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "ServiceControl.h"
+#include "service/ServiceControl.h"
 
 class QAction;
 class QMenu;

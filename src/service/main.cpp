@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "QtMessageBox.h"
-#include "dialogs.h"
-#include "errors.h"
-#include "frmSystemTray.h"
-#include "hivesecurity.h"
-#include "platform.h"
+#include "platform/qt/QtMessageBox.h"
+#include "dialogs/dialogs.h"
+#include "settings/errors.h"
+#include "service/frmSystemTray.h"
+#include "platform/hardening.h"
+#include "platform/messagebox.h"
+#include "platform/lifecycle.h"
 
 int main(int argc, char** argv) {
     // The process holds the database login in clear text once it has read it:
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Telwick");
     QApplication::setQuitOnLastWindowClosed(false);
 
-    telwick::service::QtMessageBox boxes;
+    telwick::platform::qt::QtMessageBox boxes;
     if (display) telwick::platform::SetMessageBoxHost(&boxes);
     telwick::dialogs::InstallDatabaseDialog();
 

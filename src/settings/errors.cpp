@@ -1,6 +1,7 @@
-#include "errors.h"
+#include "settings/errors.h"
 
-#include "platform.h"
+#include "platform/messagebox.h"
+#include "platform/lifecycle.h"
 
 #include <csignal>
 #include <fstream>

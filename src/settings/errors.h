@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "fault.h"
+#include "platform/fault.h"
 
 namespace modMain {
 

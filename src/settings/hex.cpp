@@ -1,6 +1,6 @@
-#include "crypt.h"
+#include "settings/crypt.h"
 
-#include "fault.h"
+#include "platform/fault.h"
 
 #include <cstring>
 

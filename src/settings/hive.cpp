@@ -1,4 +1,4 @@
-#include "hive.h"
+#include "settings/hive.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,8 @@
-#include "hivesecurity.h"
+#include "settings/hivesecurity.h"
 
 #include <grp.h>
 #include <limits.h>
 #include <pwd.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,13 +202,6 @@ bool HiveIsSafeFor(const std::string& hivePath, uid_t trustedUid, std::string& w
     if (checker.ok()) return true;
     why = checker.Text();
     return false;
-}
-
-bool ProtectProcessSecrets() {
-    // Not dumpable: the kernel writes no core file, and /proc/PID/mem and
-    // ptrace are closed to everyone but root. The batch programs started later
-    // are not affected (the flag does not survive their exec).
-    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
 bool HiveIsSafe(const std::string& hivePath, std::string& why) {

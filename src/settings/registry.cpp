@@ -1,7 +1,7 @@
-#include "registry.h"
+#include "settings/registry.h"
 
-#include "errors.h"
-#include "hive.h"
+#include "settings/errors.h"
+#include "settings/hive.h"
 
 namespace modRegistry {
 

@@ -1,7 +1,7 @@
-#include "settings.h"
+#include "settings/settings.h"
 
-#include "fault.h"
-#include "registry.h"
+#include "platform/fault.h"
+#include "settings/registry.h"
 
 #include <clocale>
 #include <cmath>

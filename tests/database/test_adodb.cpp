@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "adodb.h"
-#include "fault.h"
-#include "modDatabase.h"
+#include "database/adodb.h"
+#include "platform/fault.h"
+#include "database/modDatabase.h"
 #include "testdb.h"
 #include "testenv.h"
 

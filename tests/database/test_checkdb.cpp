@@ -7,11 +7,12 @@
 #include <ctime>
 #include <functional>
 
-#include "crypt.h"
-#include "errors.h"
-#include "modDatabase.h"
-#include "platform.h"
-#include "registry.h"
+#include "settings/crypt.h"
+#include "settings/errors.h"
+#include "database/modDatabase.h"
+#include "platform/messagebox.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
 #include "testdb.h"
 #include "testenv.h"
 

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 
-#include "modDatabase.h"
-#include "modMain.h"
-#include "crypt.h"
-#include "registry.h"
-#include "settings.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "settings/crypt.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
+#include "platform/lifecycle.h"
+#include "platform/messagebox.h"
 
 namespace telwick::test {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "platform/messagebox.h"
 #include "testdb.h"
 #include "testenv.h"
 

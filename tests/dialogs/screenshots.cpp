@@ -6,11 +6,11 @@
 #include <QTreeWidget>
 
 #include "dialogtest.h"
-#include "frmConfiguration.h"
-#include "frmConfigurations.h"
-#include "frmDatabase.h"
-#include "modDatabase.h"
-#include "modMain.h"
+#include "dialogs/frmConfiguration.h"
+#include "dialogs/frmConfigurations.h"
+#include "dialogs/frmDatabase.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
 
 using namespace telwick::test;
 

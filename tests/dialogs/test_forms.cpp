@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "dialogtest.h"
-#include "formsupport.h"
-#include "frmConfiguration.h"
-#include "frmConfigurations.h"
-#include "frmDatabase.h"
+#include "dialogs/formsupport.h"
+#include "dialogs/frmConfiguration.h"
+#include "dialogs/frmConfigurations.h"
+#include "dialogs/frmDatabase.h"
 
 using namespace telwick::test;
 namespace dialogs = telwick::dialogs;

@@ -12,10 +12,10 @@
 #include <fstream>
 
 #include "dialogtest.h"
-#include "frmConfiguration.h"
-#include "imagecombo.h"
-#include "modMain.h"
-#include "registry.h"
+#include "dialogs/frmConfiguration.h"
+#include "dialogs/imagecombo.h"
+#include "monitor/modMain.h"
+#include "settings/registry.h"
 
 using namespace telwick::test;
 

@@ -11,15 +11,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "dialogs.h"
+#include "dialogs/dialogs.h"
 #include "dialogtest.h"
-#include "errors.h"
-#include "frmConfiguration.h"
-#include "frmConfigurations.h"
-#include "imagecombo.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "registry.h"
+#include "settings/errors.h"
+#include "dialogs/frmConfiguration.h"
+#include "dialogs/frmConfigurations.h"
+#include "dialogs/imagecombo.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "settings/registry.h"
 
 using namespace telwick::test;
 using telwick::platform::Answer;

@@ -11,14 +11,14 @@
 #include <QTest>
 
 
-#include "crypt.h"
-#include "dialogs.h"
+#include "settings/crypt.h"
+#include "dialogs/dialogs.h"
 #include "dialogtest.h"
-#include "frmConfigurations.h"
-#include "frmDatabase.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "registry.h"
+#include "dialogs/frmConfigurations.h"
+#include "dialogs/frmDatabase.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "settings/registry.h"
 
 using namespace telwick::test;
 

@@ -22,7 +22,7 @@
 #include <sstream>
 #include <thread>
 
-#include "registry.h"
+#include "settings/registry.h"
 #include "testdb.h"
 #include "testenv.h"
 

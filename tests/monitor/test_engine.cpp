@@ -22,13 +22,15 @@
 #include <thread>
 #include <vector>
 
-#include "clsMonitor.h"
-#include "errors.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "monitor/clsMonitor.h"
+#include "settings/errors.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "platform/process.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 #include "testdb.h"
 #include "testenv.h"
 

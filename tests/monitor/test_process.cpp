@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "fault.h"
-#include "platform.h"
+#include "platform/fault.h"
+#include "platform/process.h"
 #include "testenv.h"
 
 using telwick::test::TempDir;

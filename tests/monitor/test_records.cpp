@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "modMain.h"
+#include "monitor/modMain.h"
 
 using modMain::EscapeValue;
 using modMain::ParseValue;

@@ -12,7 +12,7 @@
 #include <vector>
 #include <string>
 
-#include "platform.h"
+#include "platform/syslog.h"
 #include "testenv.h"
 
 using telwick::test::ScopedEnv;

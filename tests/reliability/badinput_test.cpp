@@ -10,7 +10,7 @@
 #include <functional>
 #include <sstream>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "harness.h"
 
 namespace telwick::reliability {

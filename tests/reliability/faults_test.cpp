@@ -17,8 +17,8 @@
 #include <sstream>
 
 #include "harness.h"
-#include "hive.h"
-#include "registry.h"
+#include "settings/hive.h"
+#include "settings/registry.h"
 
 namespace telwick::reliability {
 namespace {

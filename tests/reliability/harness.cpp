@@ -20,7 +20,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "registry.h"
+#include "settings/registry.h"
 
 extern char** environ;
 

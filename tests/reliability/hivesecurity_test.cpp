@@ -14,7 +14,8 @@
 #include <string>
 
 #include "harness.h"
-#include "hivesecurity.h"
+#include "platform/hardening.h"
+#include "settings/hivesecurity.h"
 
 namespace telwick::reliability {
 namespace {

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <memory>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "harness.h"
 
 namespace telwick::reliability {

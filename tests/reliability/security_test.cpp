@@ -10,7 +10,7 @@
 #include <memory>
 #include <set>
 
-#include "crypt.h"
+#include "settings/crypt.h"
 #include "harness.h"
 
 namespace telwick::reliability {

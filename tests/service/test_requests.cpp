@@ -15,14 +15,15 @@
 #include <csignal>
 #include <functional>
 
-#include "QtMessageBox.h"
-#include "errors.h"
-#include "frmSystemTray.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
-#include "settings.h"
+#include "platform/qt/QtMessageBox.h"
+#include "settings/errors.h"
+#include "service/frmSystemTray.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 #include "testdb.h"
 #include "testenv.h"
 
@@ -34,7 +35,7 @@ protected:
     ScopedHive hive;
     SyslogReceiver syslog;
     std::unique_ptr<TestDatabase> db;
-    telwick::service::QtMessageBox boxes;
+    telwick::platform::qt::QtMessageBox boxes;
     std::unique_ptr<frmSystemTray> form;
     std::vector<std::string> entries;  // the texts of the 110 entries, in order
     // Called every few milliseconds while a message box is up; clicks OK unless

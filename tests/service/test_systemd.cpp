@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "SystemdService.h"
+#include "service/SystemdService.h"
 #include "testenv.h"
 
 namespace systemd = telwick::service::systemd;

@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "QtMessageBox.h"
-#include "frmSystemTray.h"
-#include "errors.h"
-#include "modMain.h"
-#include "platform.h"
+#include "platform/qt/QtMessageBox.h"
+#include "service/frmSystemTray.h"
+#include "settings/errors.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
 
 using telwick::platform::Answer;
 using telwick::platform::Buttons;
@@ -219,7 +219,7 @@ private slots:
             else if (click.isEmpty()) QTest::keyClick(box, Qt::Key_Return);
             else for (auto* b : box->buttons()) if (b->text() == click) b->click();
         });
-        telwick::service::QtMessageBox host;
+        telwick::platform::qt::QtMessageBox host;
         auto result = host.Show("Disk C: is 95% full", "Telwick", question ? Buttons::YesNo : Buttons::Ok);
         if (click == "stop") {
             // Clear the pending exit for the tests that follow.

@@ -10,9 +10,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "errors.h"
-#include "platform.h"
-#include "registry.h"
+#include "settings/errors.h"
+#include "platform/messagebox.h"
+#include "platform/lifecycle.h"
+#include "settings/registry.h"
 #include "testenv.h"
 
 using namespace modMain;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "hive.h"
-#include "registry.h"
+#include "settings/hive.h"
+#include "settings/registry.h"
 #include "testenv.h"
 
 extern char** environ;

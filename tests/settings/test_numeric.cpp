@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
-#include "fault.h"
-#include "hive.h"
-#include "registry.h"
-#include "settings.h"
+#include "platform/fault.h"
+#include "settings/hive.h"
+#include "settings/registry.h"
+#include "settings/settings.h"
 #include "testenv.h"
 
 using namespace modSettings;

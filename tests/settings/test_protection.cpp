@@ -3,8 +3,8 @@
 
 #include <set>
 
-#include "crypt.h"
-#include "fault.h"
+#include "settings/crypt.h"
+#include "platform/fault.h"
 
 using namespace modHex;
 using namespace modCrypt;

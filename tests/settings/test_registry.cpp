@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "hive.h"
-#include "registry.h"
+#include "settings/hive.h"
+#include "settings/registry.h"
 #include "testenv.h"
 
 using namespace modRegistry;

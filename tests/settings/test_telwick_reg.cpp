@@ -11,9 +11,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "hive.h"
-#include "reg.h"
-#include "registry.h"
+#include "settings/hive.h"
+#include "reg/reg.h"
+#include "settings/registry.h"
 #include "testenv.h"
 
 extern char** environ;

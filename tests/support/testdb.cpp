@@ -17,8 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "crypt.h"
-#include "registry.h"
+#include "settings/crypt.h"
+#include "settings/registry.h"
 
 namespace telwick::test {
 

@@ -1,7 +1,7 @@
-#include "reg.h"
+#include "reg/reg.h"
 
-#include "hive.h"
-#include "registry.h"
+#include "settings/hive.h"
+#include "settings/registry.h"
 
 #include <unistd.h>
 

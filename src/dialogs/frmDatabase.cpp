@@ -1,14 +1,14 @@
-#include "frmDatabase.h"
+#include "dialogs/frmDatabase.h"
 
 #include <QButtonGroup>
 #include <QKeyEvent>
 
-#include "crypt.h"
-#include "formsupport.h"
-#include "modDatabase.h"
-#include "modMain.h"
-#include "platform.h"
-#include "registry.h"
+#include "settings/crypt.h"
+#include "dialogs/formsupport.h"
+#include "database/modDatabase.h"
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
+#include "settings/registry.h"
 #include "ui_frmDatabase.h"
 
 using telwick::dialogs::FromText;

@@ -1,12 +1,10 @@
-#include "QtMessageBox.h"
+#include "platform/qt/QtMessageBox.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace telwick::service {
+namespace telwick::platform::qt {
 
-using telwick::platform::Answer;
-using telwick::platform::Buttons;
 
 Answer QtMessageBox::Show(const std::string& text, const std::string& title, Buttons buttons) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(text));
@@ -21,4 +19,4 @@ Answer QtMessageBox::Show(const std::string& text, const std::string& title, But
     return box.clickedButton() == box.button(QMessageBox::Yes) ? Answer::Yes : Answer::No;
 }
 
-}  // namespace telwick::service
+}  // namespace telwick::platform::qt

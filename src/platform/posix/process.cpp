@@ -1,9 +1,9 @@
 // The batch program: a file test, and starting the program without a shell and
 // without waiting for it. The started programs are remembered so that they can
 // be reaped when they end; none is left behind as a zombie for long.
-#include "platform.h"
+#include "platform/process.h"
 
-#include "fault.h"
+#include "platform/fault.h"
 
 #include <fcntl.h>
 #include <signal.h>

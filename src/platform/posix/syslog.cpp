@@ -2,7 +2,7 @@
 // to the local system logger. The socket stays connected between entries, so an
 // entry costs one send; it is reopened when the socket path changes or a send
 // finds the logger gone.
-#include "platform.h"
+#include "platform/syslog.h"
 
 #include <fcntl.h>
 #include <poll.h>

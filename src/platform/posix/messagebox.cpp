@@ -1,0 +1,32 @@
+#include "platform/messagebox.h"
+
+#include <cstdlib>
+#include <iostream>
+
+namespace telwick::platform {
+
+namespace {
+ConsoleMessageBox consoleHost;
+MessageBoxHost* installedHost = nullptr;
+}  // namespace
+
+Answer ConsoleMessageBox::Show(const std::string& text, const std::string& title, Buttons buttons) {
+    std::cerr << '[' << title << "] " << text << std::endl;
+    return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+}
+
+MessageBoxHost& MessageBoxes() { return installedHost ? *installedHost : consoleHost; }
+
+void SetMessageBoxHost(MessageBoxHost* host) { installedHost = host; }
+
+Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons) {
+    return MessageBoxes().Show(text, title, buttons);
+}
+
+bool HasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+}  // namespace telwick::platform
