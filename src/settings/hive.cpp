@@ -3,11 +3,16 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cwchar>
+#include <cwctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -52,11 +57,60 @@ const RootInfo* FindRoot(uint32_t handle) {
     return nullptr;
 }
 
+// Names compare without regard to case. ASCII letters fold to lower case, as
+// every hive has stored them from the start; any other letter of a UTF-8 name
+// folds through its upper case, the way the registry compares names (so final
+// and medial sigma are one letter). Bytes that are no UTF-8 stay as they are.
+locale_t Utf8Locale() {
+    static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return loc;
+}
+
 std::string Fold(const std::string& s) {
-    std::string f = s;
-    for (char& c : f)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const locale_t loc = Utf8Locale();
+    std::string f;
+    f.reserve(s.size());
+    std::mbstate_t state{};
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80 || !loc) {
+            f += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        wchar_t wc = 0;
+        const locale_t previous = uselocale(loc);
+        size_t n = std::mbrtowc(&wc, s.data() + i, s.size() - i, &state);
+        char out[MB_LEN_MAX];
+        size_t m = static_cast<size_t>(-1);
+        if (n != static_cast<size_t>(-1) && n != static_cast<size_t>(-2) && n != 0) {
+            std::mbstate_t outState{};
+            m = std::wcrtomb(out, static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(wc), loc), loc)),
+                             &outState);
+        }
+        uselocale(previous);
+        if (m == static_cast<size_t>(-1)) {
+            state = std::mbstate_t{};
+            f += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        f.append(out, m);
+        i += n;
+    }
     return f;
+}
+
+// Hives written before names of other letters were folded hold such names
+// folded in ASCII alone: a name is also compared by folding the stored name
+// afresh (the older row first, should an old hive hold two spellings).
+constexpr const char* kFoldMatch = "(fold = ?2 OR telwick_fold(name) = ?2) ORDER BY id LIMIT 1";
+
+void FoldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const void* p = sqlite3_value_blob(argv[0]);
+    const int n = sqlite3_value_bytes(argv[0]);
+    const std::string folded = Fold(p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : "");
+    sqlite3_result_blob(ctx, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
 }
 
 // A failure of SQLite, carried to the transaction loop.
@@ -169,7 +223,7 @@ struct Ctx {
             }
             return Status::NotFound;
         }
-        Stmt s(db, "SELECT id FROM hive_keys WHERE parent = ?1 AND fold = ?2");
+        Stmt s(db, (std::string("SELECT id FROM hive_keys WHERE parent = ?1 AND ") + kFoldMatch).c_str());
         for (const auto& name : names) {
             s.Reset();
             s.Bind(1, id).Bind(2, Fold(name));
@@ -209,6 +263,8 @@ public:
             throw e;
         }
         sqlite3_extended_result_codes(db_, 0);
+        sqlite3_create_function_v2(db_, "telwick_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   FoldFunction, nullptr, nullptr, nullptr);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
         return db_;
     }
@@ -367,6 +423,8 @@ std::string HivePath() {
 
 const std::string& LastError() { return lastError; }
 
+std::string FoldName(const std::string& name) { return Fold(name); }
+
 Status KeyExists(uint32_t root, const std::string& path) {
     return Transact(false, [&](Ctx& ctx) {
         int64_t id = 0;
@@ -381,7 +439,8 @@ Status ReadValue(uint32_t root, const std::string& path, const std::string& name
         Status s = ctx.Resolve(root, path, id);
         if (s != Status::Ok) return s;
         if (ctx.state != FileState::Ready) return Status::NotFound;
-        Stmt q(ctx.db, "SELECT name, type, data FROM hive_values WHERE key = ?1 AND fold = ?2");
+        Stmt q(ctx.db,
+               (std::string("SELECT name, type, data FROM hive_values WHERE key = ?1 AND ") + kFoldMatch).c_str());
         q.Bind(1, id).Bind(2, Fold(name));
         if (!q.Step()) return Status::NotFound;
         out.name = q.Blob(0);
@@ -400,11 +459,17 @@ Status WriteValue(uint32_t root, const std::string& path, const std::string& nam
         if (s != Status::Ok) return s;
         if (!ctx.ReadyToWrite()) return Status::Failed;
         // An existing value keeps its place and the case of its name.
-        Stmt up(ctx.db,
-                "INSERT INTO hive_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
-                " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-        up.Bind(1, id).Bind(2, name).Bind(3, Fold(name)).Bind(4, static_cast<int64_t>(type)).Bind(5, data);
-        up.Step();
+        Stmt find(ctx.db, (std::string("SELECT id FROM hive_values WHERE key = ?1 AND ") + kFoldMatch).c_str());
+        find.Bind(1, id).Bind(2, Fold(name));
+        if (find.Step()) {
+            Stmt up(ctx.db, "UPDATE hive_values SET type = ?2, data = ?3 WHERE id = ?1");
+            up.Bind(1, find.Int(0)).Bind(2, static_cast<int64_t>(type)).Bind(3, data);
+            up.Step();
+            return Status::Ok;
+        }
+        Stmt ins(ctx.db, "INSERT INTO hive_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+        ins.Bind(1, id).Bind(2, name).Bind(3, Fold(name)).Bind(4, static_cast<int64_t>(type)).Bind(5, data);
+        ins.Step();
         return Status::Ok;
     });
 }
@@ -413,7 +478,7 @@ namespace {
 
 // Creates one level below parentId (or finds it); the call must be ready to write.
 Status CreateOne(Ctx& ctx, int64_t parentId, const std::string& name, int64_t& id, bool& created) {
-    Stmt find(ctx.db, "SELECT id FROM hive_keys WHERE parent = ?1 AND fold = ?2");
+    Stmt find(ctx.db, (std::string("SELECT id FROM hive_keys WHERE parent = ?1 AND ") + kFoldMatch).c_str());
     find.Bind(1, parentId).Bind(2, Fold(name));
     if (find.Step()) {
         id = find.Int(0);
@@ -496,7 +561,8 @@ Status DeleteValue(uint32_t root, const std::string& path, const std::string& na
         Status s = ctx.Resolve(root, path, id);
         if (s != Status::Ok) return s;
         if (ctx.state != FileState::Ready) return Status::NotFound;
-        Stmt d(ctx.db, "DELETE FROM hive_values WHERE key = ?1 AND fold = ?2");
+        Stmt d(ctx.db, (std::string("DELETE FROM hive_values WHERE id IN (SELECT id FROM hive_values WHERE key = ?1 AND ") +
+                        kFoldMatch + ")").c_str());
         d.Bind(1, id).Bind(2, Fold(name));
         d.Step();
         return sqlite3_changes(ctx.db) > 0 ? Status::Ok : Status::NotFound;

@@ -55,6 +55,10 @@ const std::string& LastError();
 // Key existence.
 Status KeyExists(uint32_t root, const std::string& path);
 
+// The form in which two key or value names compare equal: case folded for
+// every letter of a UTF-8 name (ASCII to lower case, as the hive stores it).
+std::string FoldName(const std::string& name);
+
 // Reads one value. NotFound for a missing key or value.
 Status ReadValue(uint32_t root, const std::string& path, const std::string& name, Value& out);
 

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <sqlite3.h>
+
 #include "settings/hive.h"
 #include "reg/reg.h"
 #include "settings/registry.h"
@@ -88,7 +90,6 @@ TEST_F(TelwickReg, RefusalsAreOneLineAndChangeNothing) {
         {{"query", kKey, "stray"}, "unexpected"},
         {{"add", kKey, "/v", "a", "/v", "b"}, "twice"},
         {{"add", kKey, "/v", "a", "/ve"}, "/ve"},
-        {{"add", kKey, "/d", "x"}, "/v"},
         {{"query", "HKXX\\SOFTWARE"}, "HKLM"},
         {{"query", "SOFTWARE\\Corvane"}, "HKLM"},
         {{"query", "\\\\host\\HKLM\\SOFTWARE"}, "other computers"},
@@ -203,6 +204,77 @@ TEST_F(TelwickReg, AddMakesMissingParentsAndKeepsExistingKeys) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// Where scripts written against reg.exe read its output or rely on its
+// defaults, telwick-reg answers the same.
+TEST_F(TelwickReg, BehavesAsRegExeDoes) {
+    const std::string key = kKey + "\\Plain";
+    // add without /v sets the default value to the empty text; a second one asks.
+    ASSERT_EQ(Reg({"add", key}).code, 0);
+    EXPECT_EQ(Reg({"query", key, "/ve"}).out, "\n" + std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Plain") +
+                                                   "\n    (Default)    REG_SZ    \n\n");
+    ExpectOneLineFailure(Reg({"add", key}), "/f");
+    EXPECT_EQ(Reg({"add", key, "/f"}).code, 0);
+    // add KEY /d DATA without /v sets the default value too.
+    ASSERT_EQ(Reg({"add", key, "/d", "x", "/f"}).code, 0);
+    EXPECT_EQ(Read("", "SOFTWARE\\Corvane\\Telwick\\Plain"), "x");
+
+    // A key without values: a blank line, then its subkeys alphabetically
+    // without regard to case; values keep the order they were written in.
+    const std::string bare = kKey + "\\Bare";
+    for (const char* sub : {"beta", "Alpha", "gamma", "ALPHA2"})
+        ASSERT_EQ(telwick::hive::CreateKeyPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Telwick\\Bare\\" + std::string(sub)),
+                  telwick::hive::Status::Ok);
+    const std::string shown = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Bare";
+    EXPECT_EQ(Reg({"query", bare}).out, "\n" + shown + "\\Alpha\n" + shown + "\\ALPHA2\n" + shown + "\\beta\n" +
+                                           shown + "\\gamma\n");
+    // An unset default value is shown as not set, with status 0.
+    Result unset = Reg({"query", bare, "/ve"});
+    EXPECT_EQ(unset.code, 0) << unset.err;
+    EXPECT_EQ(unset.out, "\n" + shown + "\n    (Default)    REG_SZ    (value not set)\n\n");
+    ExpectOneLineFailure(Reg({"query", bare + "\\Nothing", "/ve"}), "unable to find");
+}
+
+// Names compare without regard to case for every letter, not only A to Z; the
+// spelling of the first write is kept.
+TEST_F(TelwickReg, NamesFoldCaseForEveryLetter) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"\xc3\x84RGER", "\xc3\xa4rger"},                      // ÄRGER, ärger
+        {"\xd0\x9a\xd0\x9b\xd0\xae\xd0\xa7", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},  // КЛЮЧ, ключ
+        {"\xce\xa3\xce\x9f\xce\xa6", "\xcf\x83\xce\xbf\xcf\x86"},          // ΣΟΦ, σοφ
+        {"\xcf\x83", "\xcf\x82"},                                  // σ, ς
+    };
+    for (const auto& [first, second] : pairs) {
+        SCOPED_TRACE(first);
+        ASSERT_EQ(Reg({"add", kKey, "/v", first, "/d", "1"}).code, 0);
+        ExpectOneLineFailure(Reg({"add", kKey, "/v", second, "/d", "2"}), "/f");
+        ASSERT_EQ(Reg({"add", kKey, "/v", second, "/d", "2", "/f"}).code, 0);
+        EXPECT_EQ(Reg({"query", kKey, "/v", second}).out,
+                  "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\n    " + std::string(first) + "    REG_SZ    2\n\n");
+        ASSERT_EQ(Reg({"add", kKey + "\\" + first}).code, 0);
+        EXPECT_EQ(telwick::hive::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Telwick\\" + std::string(second)),
+                  telwick::hive::Status::Ok);
+        EXPECT_EQ(Reg({"delete", kKey, "/v", second, "/f"}).code, 0);
+        EXPECT_EQ(Reg({"query", kKey, "/v", first}).code, 1);
+    }
+    // A hive written before kept such names folded in ASCII alone; they are
+    // still found, and written over in place.
+    ASSERT_EQ(Reg({"add", kKey, "/v", "\xc3\x84RGER", "/d", "old"}).code, 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(hive_.path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE hive_values SET fold = CAST(X'c38472676572' AS BLOB) WHERE fold = CAST(X'c3a472676572' AS BLOB)",
+                           nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+    EXPECT_EQ(Read("\xc3\xa4rger"), "old");
+    ASSERT_EQ(Reg({"add", kKey, "/v", "\xc3\xa4rGER", "/d", "new", "/f"}).code, 0);
+    EXPECT_EQ(Read("\xc3\x84RGER"), "new");
+    const std::string listing = Reg({"query", kKey}).out;
+    EXPECT_EQ(listing.find("RGER    REG_SZ"), listing.rfind("RGER    REG_SZ")) << "one value, not two: " << listing;
+    // Bytes that are no UTF-8 are names of their own, byte for byte.
+    ASSERT_EQ(Reg({"add", kKey, "/v", "\xc4", "/d", "1"}).code, 0);
+    EXPECT_EQ(Reg({"add", kKey, "/v", "\xe4", "/d", "2"}).code, 0);
+}
+
 TEST_F(TelwickReg, OverwriteNeedsForceOrAYes) {
     ASSERT_EQ(Reg({"add", kKey, "/v", "Server", "/d", "old"}).code, 0);
     ExpectOneLineFailure(Reg({"add", kKey, "/v", "server", "/d", "new"}), "/f");
@@ -292,4 +364,7 @@ TEST_F(TelwickReg, TheProgramItself) {
     ExpectOneLineFailure(run({"add", kKey, "/v", "Server", "/d", "x"}), "/f");
     ExpectOneLineFailure(run({}), "Invalid syntax");
     EXPECT_EQ(run({"/?"}).code, 0);
+    // One value, whatever the case of its letters.
+    EXPECT_EQ(run({"add", kKey, "/v", "\xc3\x84RGER", "/d", "1"}).code, 0);
+    ExpectOneLineFailure(run({"add", kKey, "/v", "\xc3\xa4rger", "/d", "2"}), "/f");
 }

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -267,15 +268,27 @@ void Usage(std::ostream& out) {
         << "  /d    the data, stored byte for byte as given\n"
         << "  /f    overwrite or delete without asking (needed when no terminal can answer)\n"
         << "\n"
-        << "  add without /v creates KEY and every missing key above it.\n"
+        << "  add creates KEY and every missing key above it; without /v it sets the default value.\n"
         << "  delete without /v removes KEY with all its values and subkeys.\n"
-        << "  Exit status: 0 on success, 1 on failure (one line on standard error).\n";
+        << "  Exit status: 0 on success, 1 on failure (one line on standard error).\n"
+        << "\n"
+        << "  Not done as reg.exe does them: keys of other computers (\\\\COMPUTER\\KEY); adding\n"
+        << "  REG_MULTI_SZ, REG_QWORD or REG_NONE data (shown when present); query's /s, /se, /f, /k, /d,\n"
+        << "  /c, /e, /z and /t; /reg:32 and /reg:64; the operations copy, compare, export, import, save,\n"
+        << "  restore, load, unload and flags. HKCU, HKU, HKCR and HKCC are keys of this same hive, not\n"
+        << "  a user's or the system's own.\n";
 }
 
 int Query(const Key& key, const Options& o, std::ostream& out) {
     if (o.value) {
         hive::Value v;
-        Require(hive::ReadValue(key.root, key.path, *o.value, v));
+        Status s = hive::ReadValue(key.root, key.path, *o.value, v);
+        // An unset default value is shown as such, and is no failure.
+        if (s == Status::NotFound && o.value->empty() && hive::KeyExists(key.root, key.path) == Status::Ok) {
+            out << '\n' << key.display << "\n    (Default)    REG_SZ    (value not set)\n\n";
+            return 0;
+        }
+        Require(s);
         out << '\n' << key.display << '\n';
         PrintValue(out, v);
         out << '\n';
@@ -284,33 +297,35 @@ int Query(const Key& key, const Options& o, std::ostream& out) {
     std::vector<hive::Value> values;
     std::vector<std::string> subKeys;
     Require(hive::ListKey(key.root, key.path, values, subKeys));
-    out << '\n' << key.display << '\n';
+    // The key's own line heads its values; a key without values shows only
+    // the blank line, so that a script reading the lines finds just subkeys.
+    out << '\n';
+    if (!values.empty()) out << key.display << '\n';
     for (const auto& v : values) PrintValue(out, v);
     if (!values.empty()) out << '\n';
+    std::stable_sort(subKeys.begin(), subKeys.end(), [](const std::string& a, const std::string& b) {
+        return hive::FoldName(a) < hive::FoldName(b);
+    });
     for (const auto& s : subKeys) out << key.display << '\\' << s << '\n';
     return 0;
 }
 
 int Add(const Key& key, const Options& o, std::istream& in, std::ostream& out, bool interactive) {
-    if (!o.value && (o.type || o.data)) Syntax("/t and /d need /v NAME or /ve");
-    if (!o.value) {
-        Require(hive::CreateKeyPath(key.root, key.path));
-        out << kDone << '\n';
-        return 0;
-    }
+    // Without /v the default value is set: to /d, or to the empty text.
+    const std::string valueName = o.value.value_or("");
     auto [type, bytes] = Data(o);
     hive::Value existing;
-    Status s = hive::ReadValue(key.root, key.path, *o.value, existing);
+    Status s = hive::ReadValue(key.root, key.path, valueName, existing);
     if (s != Status::Ok && s != Status::NotFound) Require(s);
     if (s == Status::Ok && !o.force) {
-        const std::string name = o.value->empty() ? "(Default)" : *o.value;
+        const std::string name = valueName.empty() ? "(Default)" : valueName;
         if (!interactive)
             throw Failure{"ERROR: The value " + name + " exists already; add /f to overwrite it."};
         if (!Confirm(in, out, "Value " + name + " exists, overwrite"))
             throw Failure{"ERROR: The operation was cancelled; nothing was changed."};
     }
     Require(hive::CreateKeyPath(key.root, key.path));
-    Require(hive::WriteValue(key.root, key.path, *o.value, type, bytes));
+    Require(hive::WriteValue(key.root, key.path, valueName, type, bytes));
     out << kDone << '\n';
     return 0;
 }
