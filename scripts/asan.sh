@@ -20,24 +20,8 @@ cmake --build "$dir" -j2 >"$dir/asan-build.log" 2>&1 || {
   tail -n 40 "$dir/asan-build.log"; echo "asan: build failed (see $dir/asan-build.log)" >&2; exit 1; }
 built=$(date +%s)
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/telwick-asan-XXXXXX")
-chmod 755 "$work"
-own_pg=""
-cleanup() {
-  [ -n "$own_pg" ] && bash "$top/scripts/pg-test-env.sh" stop "$work/pg" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ -z "${TELWICK_PG_DSN:-}" ] && [ -f "$top/scripts/pg-test-env.sh" ]; then
-  own_pg=1
-  bash "$top/scripts/pg-test-env.sh" start "$work/pg" >/dev/null || exit 1
-  # shellcheck disable=SC1091
-  source "$work/pg/env"
-fi
-export XDG_RUNTIME_DIR="$work/xdg"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=offscreen
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=scripts/test-env.sh
+source "$top/scripts/test-env.sh"
 
 logs="$dir/sanitizer"
 rm -rf "$logs" && mkdir -p "$logs"

@@ -18,8 +18,7 @@ started=$SECONDS
 
 bash scripts/install-deps.sh
 echo "== building telwick into $build"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target telwick telwick-reg >/dev/null
+bash scripts/build.sh "$build" --target telwick telwick-reg >/dev/null
 echo "   ready after $((SECONDS - started)) s"
 
 demo=$(mktemp -d /tmp/telwick-demo-XXXXXX)

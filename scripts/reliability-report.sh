@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Writes docs/RELIABILITY.md from the figures of the last test run:
+# Writes the reliability report from the figures of the last test run:
 #   the fault and bad-input cases  $TELWICK_RELIABILITY_OUT (default build/reliability/results.tsv)
 #   the fuzz run                   $TELWICK_FUZZ_OUT (default build-fuzz/fuzz-results.tsv)
 #   the sanitizer build            $TELWICK_ASAN_OUT (default build-asan/asan-results.tsv)
 # and the list of findings kept in tests/reliability/findings.md. A missing
-# source leaves its section saying so. The output file can be given as $1.
+# source leaves its section saying so.
+#
+#   scripts/reliability-report.sh                 # writes build/RELIABILITY.md
+#   scripts/reliability-report.sh FILE            # writes FILE
+#   scripts/reliability-report.sh --update-docs   # refreshes the committed docs/RELIABILITY.md
+#
+# A test run writes only the first; the committed report changes on purpose.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+default_out=$top/build/RELIABILITY.md
+if [ "${1:-}" = "--update-docs" ]; then
+  default_out=$top/docs/RELIABILITY.md
+  shift
+fi
 results=${TELWICK_RELIABILITY_OUT:-$top/build/reliability/results.tsv}
 fuzz=${TELWICK_FUZZ_OUT:-$top/build-fuzz/fuzz-results.tsv}
 asan=${TELWICK_ASAN_OUT:-$top/build-asan/asan-results.tsv}
 findings=$top/tests/reliability/findings.md
-out=${1:-$top/docs/RELIABILITY.md}
+out=${1:-$default_out}
 mkdir -p "$(dirname "$out")"
 
 when() { [ -f "$1" ] && date -u -r "$1" '+%Y-%m-%d %H:%M UTC' || echo "never"; }

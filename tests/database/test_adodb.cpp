@@ -12,8 +12,8 @@
 #include "database/adodb.h"
 #include "platform/fault.h"
 #include "database/modDatabase.h"
-#include "testdb.h"
-#include "testenv.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 using telwick::Fault;
 using telwick::FaultNr::Database;

@@ -13,10 +13,12 @@
 #include "platform/messagebox.h"
 #include "platform/lifecycle.h"
 #include "settings/registry.h"
-#include "testdb.h"
-#include "testenv.h"
+#include "support/process.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 using telwick::test::DbKind;
+using telwick::test::ProgramEnded;
 using telwick::test::ScopedEnv;
 using telwick::test::ScopedHive;
 using telwick::test::SyslogReceiver;
@@ -24,12 +26,6 @@ using telwick::test::TestDatabase;
 namespace platform = telwick::platform;
 
 namespace {
-
-// What the throwing end-of-program handler throws; not a std::exception, so no
-// handler of the program swallows it.
-struct ProgramEnded {
-    int status;
-};
 
 // A message box host that records the questions and answers as told.
 class RecordingHost : public platform::MessageBoxHost {

@@ -1,4 +1,4 @@
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 
 #include <QApplication>
 

@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "platform/messagebox.h"
-#include "testdb.h"
-#include "testenv.h"
+#include "support/process.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 namespace telwick::test {
 
@@ -34,11 +35,6 @@ public:
                           platform::Buttons buttons) override;
     std::deque<platform::Answer> answers;
     std::vector<Asked> asked;
-};
-
-// The program would end here: tests see it as an exception instead.
-struct ProgramEnded {
-    int status;
 };
 
 // Acts on modal windows as they come up, one step for each: a step waits until

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/frmDatabase.h"

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <memory>
 
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 #include "dialogs/formsupport.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/frmConfigurations.h"

@@ -11,7 +11,7 @@
 
 #include <fstream>
 
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/imagecombo.h"
 #include "monitor/modMain.h"

@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "dialogs/dialogs.h"
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 #include "settings/errors.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/frmConfigurations.h"

@@ -13,7 +13,7 @@
 
 #include "settings/crypt.h"
 #include "dialogs/dialogs.h"
-#include "dialogtest.h"
+#include "dialogs/dialogtest.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/frmDatabase.h"
 #include "database/modDatabase.h"

@@ -3,13 +3,7 @@
 // no desktop: every message box becomes a line on its standard error.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,10 +17,10 @@
 #include <thread>
 
 #include "settings/registry.h"
-#include "testdb.h"
-#include "testenv.h"
-
-extern char** environ;
+#include "support/datagram.h"
+#include "support/process.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 using namespace telwick::test;
 using namespace std::chrono_literals;
@@ -37,91 +31,50 @@ namespace {
 // The service manager's end of the notify protocol.
 class NotifySocket {
 public:
-    NotifySocket() : path_(dir_.file("notify.sock")) {
-        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) throw std::runtime_error("bind");
-    }
-    ~NotifySocket() { close(fd_); }
-    const std::string& path() const { return path_; }
+    NotifySocket() : listener_(dir_.file("notify.sock")) {}
+    const std::string& path() const { return listener_.path(); }
     // The first message from now on that holds the text, or nothing.
     std::optional<std::string> WaitFor(const std::string& text, std::chrono::milliseconds deadline = 20s) {
-        const auto end = Clock::now() + deadline;
-        while (Clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            char buffer[1024];
-            ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
-            if (n <= 0) continue;
-            std::string message(buffer, static_cast<size_t>(n));
-            if (message.find(text) != std::string::npos) return message;
-        }
-        return std::nullopt;
+        return listener_.WaitForText(text, deadline);
     }
 
 private:
     TempDir dir_;
-    std::string path_;
-    int fd_ = -1;
+    DatagramListener listener_;
 };
 
+// The real program, without a display, telling the notify socket given.
 class ServiceProcess {
 public:
     ServiceProcess(const std::vector<std::string>& args, const std::string& notifySocket,
                    const std::string& stderrFile)
-        : stderrFile_(stderrFile) {
-        const char* binDir = std::getenv("TELWICK_BINARY_DIR");
-        std::string program = std::string(binDir ? binDir : ".") + "/telwick";
-        std::vector<std::string> words{program};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string entry(*e);
-            if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-                entry.rfind("NOTIFY_SOCKET=", 0) == 0)
-                continue;
-            env.push_back(entry);
-        }
-        env.push_back("NOTIFY_SOCKET=" + notifySocket);
-        std::vector<char*> argv, envp;
-        for (auto& w : words) argv.push_back(w.data());
-        for (auto& e : env) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (err != 0) throw std::runtime_error("cannot start " + program);
-    }
-    ~ServiceProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    void Signal(int signo) { kill(pid_, signo); }
+        : stderrFile_(stderrFile), child_(Argv(args), Options(notifySocket, stderrFile)) {}
+    void Signal(int signo) { child_.Signal(signo); }
     // The exit status, or -1 when it did not end in time (or died by a signal).
     int WaitExit(std::chrono::milliseconds deadline = 20s) {
-        const auto end = Clock::now() + deadline;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > end) return -1;
-            std::this_thread::sleep_for(10ms);
-        }
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const int status = child_.Wait(deadline);
+        return child_.KilledBySignal() ? -1 : status;
     }
     std::string Stderr() const { return ReadFile(stderrFile_); }
 
 private:
-    pid_t pid_ = 0;
+    static std::vector<std::string> Argv(const std::vector<std::string>& args) {
+        std::vector<std::string> words{TELWICK_SERVICE_PATH};
+        words.insert(words.end(), args.begin(), args.end());
+        return words;
+    }
+    static ChildOptions Options(const std::string& notifySocket, const std::string& stderrFile) {
+        ChildOptions options;
+        options.environment =
+            EnvironmentWith({{"NOTIFY_SOCKET", notifySocket}}, {"DISPLAY", "WAYLAND_DISPLAY"});
+        options.stdinFile.clear();
+        options.stdoutFile = "/dev/null";
+        options.stderrFile = stderrFile;
+        return options;
+    }
+
     std::string stderrFile_;
+    ChildProcess child_;
 };
 
 }  // namespace
@@ -175,7 +128,7 @@ TEST_F(ServiceProcessTest, CommandTails) {
     ScopedEnv systemctl("TELWICK_SYSTEMCTL", script);
     const std::string unit = units + "/telwick.service";
     const std::string binary =
-        std::filesystem::canonical(std::string(std::getenv("TELWICK_BINARY_DIR")) + "/telwick").string();
+        std::filesystem::canonical(TELWICK_SERVICE_PATH).string();
 
     struct Case {
         std::vector<std::string> args;
@@ -235,7 +188,7 @@ TEST_F(ServiceProcessTest, CheckintervalIsReadAndRepairedAtTheStart) {
         if (c.stored) {
             modRegistry::SetSetting("Checkinterval", *c.stored);
         } else {
-            const std::string reg = std::string(std::getenv("TELWICK_BINARY_DIR")) + "/telwick-reg";
+            const std::string reg = TELWICK_REG_PATH;
             ASSERT_EQ(std::system(("'" + reg + "' delete 'HKLM\\SOFTWARE\\Corvane\\Telwick' /v Checkinterval /f"
                                    " >/dev/null").c_str()),
                       0);

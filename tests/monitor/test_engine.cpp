@@ -3,9 +3,6 @@
 // datagrams, real batch scripts and a recording message-box host.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,12 +28,15 @@
 #include "platform/lifecycle.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
-#include "testdb.h"
-#include "testenv.h"
+#include "support/datagram.h"
+#include "support/process.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 namespace platform = telwick::platform;
 namespace fs = std::filesystem;
 using telwick::test::DbKind;
+using telwick::test::ProgramEnded;
 using telwick::test::ScopedEnv;
 using telwick::test::SyslogReceiver;
 using telwick::test::TempDir;
@@ -45,43 +45,13 @@ using telwick::test::ReadFile;
 
 namespace {
 
-// What the test's end-of-program handler throws: not a std::exception, so that
-// no handler of the program swallows it.
-struct ProgramEnded {
-    int status;
-};
-
 // A system logger that keeps reading on a thread of its own, so that a check
 // may write more entries than the socket queues.
 class SyslogCollector {
 public:
-    SyslogCollector() : path_(dir_.file("log.sock")) {
-        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) ADD_FAILURE() << "bind";
-        env_ = std::make_unique<ScopedEnv>("TELWICK_SYSLOG_SOCKET", path_);
-        reader_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{fd_, POLLIN, 0};
-                poll(&p, 1, 20);
-                std::lock_guard<std::mutex> lock(mutex_);
-                ReadQueued();
-            }
-        });
-    }
-    ~SyslogCollector() {
-        stop_ = true;
-        reader_.join();
-        close(fd_);
-    }
+    SyslogCollector() : collector_(dir_.file("log.sock")), env_("TELWICK_SYSLOG_SOCKET", collector_.path()) {}
     // Every datagram sent so far (a sent datagram is either read or queued).
-    std::vector<std::string> Datagrams() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ReadQueued();
-        return datagrams_;
-    }
+    std::vector<std::string> Datagrams() { return collector_.Datagrams(); }
     std::vector<std::string> Messages() {
         std::vector<std::string> out;
         for (const std::string& d : Datagrams()) out.push_back(SyslogReceiver::MessageOf(d));
@@ -96,23 +66,9 @@ public:
     }
 
 private:
-    void ReadQueued() {
-        for (;;) {
-            ssize_t n = recv(fd_, buf_.data(), buf_.size(), MSG_DONTWAIT);
-            if (n < 0) return;
-            datagrams_.emplace_back(buf_.data(), static_cast<size_t>(n));
-        }
-    }
-
     TempDir dir_;
-    std::string path_;
-    int fd_ = -1;
-    std::unique_ptr<ScopedEnv> env_;
-    std::atomic<bool> stop_{false};
-    std::thread reader_;
-    std::mutex mutex_;
-    std::vector<char> buf_ = std::vector<char>(70000);
-    std::vector<std::string> datagrams_;
+    telwick::test::DatagramCollector collector_;
+    ScopedEnv env_;
     size_t seen_ = 0;
 };
 

@@ -15,7 +15,7 @@
 
 #include "platform/fault.h"
 #include "platform/process.h"
-#include "testenv.h"
+#include "support/testenv.h"
 
 using telwick::test::TempDir;
 namespace platform = telwick::platform;

@@ -2,8 +2,6 @@
 // does when nobody or a stuck logger listens.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,7 +11,8 @@
 #include <string>
 
 #include "platform/syslog.h"
-#include "testenv.h"
+#include "support/datagram.h"
+#include "support/testenv.h"
 
 using telwick::test::ScopedEnv;
 using telwick::test::SyslogReceiver;
@@ -22,33 +21,11 @@ namespace platform = telwick::platform;
 
 namespace {
 
-// A datagram socket bound at a given path (a logger we can stop and restart).
-class BoundSocket {
+// A logger we can stop and restart.
+class BoundSocket : public telwick::test::DatagramListener {
 public:
-    explicit BoundSocket(const std::string& path) : path_(path) {
-        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-        unlink(path.c_str());
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) ADD_FAILURE() << "bind";
-    }
-    ~BoundSocket() { Close(); }
-    void Close() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-    std::string Receive() {
-        char buf[70000];
-        timeval tv{10, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-        ssize_t n = recv(fd_, buf, sizeof(buf), 0);
-        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    }
-
-private:
-    std::string path_;
-    int fd_ = -1;
+    using DatagramListener::DatagramListener;
+    std::string Receive() { return DatagramListener::Receive(std::chrono::seconds(10)).value_or(""); }
 };
 
 // 2026-12-07T04:28:59.123456Z

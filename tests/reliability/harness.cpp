@@ -1,15 +1,10 @@
-#include "harness.h"
+#include "reliability/harness.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,8 +16,6 @@
 #include <stdexcept>
 
 #include "settings/registry.h"
-
-extern char** environ;
 
 namespace telwick::reliability {
 
@@ -121,66 +114,9 @@ void WriteFile(const std::string& path, const std::string& text, mode_t mode) {
     chmod(path.c_str(), mode);
 }
 
-namespace {
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> out;
-    for (auto& t : texts) out.push_back(t.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-// The environment of this process with extra set on top; names in removed
-// are left out unless extra sets them.
-std::vector<std::string> EnvironmentWith(const std::map<std::string, std::string>& extra,
-                                         const std::set<std::string>& removed = {}) {
-    std::vector<std::string> out;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        if (!extra.count(name) && !removed.count(name)) out.push_back(entry);
-    }
-    for (const auto& [name, value] : extra) out.push_back(name + "=" + value);
-    return out;
-}
-
-int StatusOf(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
-
-}  // namespace
-
-int RunProgram(const std::vector<std::string>& argv, std::string* output,
-               const std::map<std::string, std::string>& env) {
-    int pipefd[2];
-    if (pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 2);
-    std::vector<std::string> args = argv;
-    std::vector<std::string> envs = EnvironmentWith(env);
-    auto argp = Pointers(args);
-    auto envp = Pointers(envs);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipefd[1]);
-    std::string text;
-    if (rc == 0) {
-        char buf[8192];
-        ssize_t n;
-        while ((n = read(pipefd[0], buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
-    }
-    close(pipefd[0]);
-    if (output) *output = text;
-    if (rc != 0) return 127;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return StatusOf(status);
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
@@ -389,115 +325,53 @@ void PgStore::KillNow() {
 
 // --- the system log -------------------------------------------------------------------
 
-LogReceiver::LogReceiver(const std::string& path) : path_(path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-    unlink(path_.c_str());
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
-        throw std::runtime_error("cannot bind " + path_);
-    chmod(path_.c_str(), 0666);
-    thread_ = std::thread([this] { Loop(); });
-}
-
-LogReceiver::~LogReceiver() {
-    stop_ = true;
-    thread_.join();
-    close(fd_);
-    unlink(path_.c_str());
-}
-
-void LogReceiver::Loop() {
-    std::vector<char> buf(1 << 20);
-    while (!stop_) {
-        if (paused_) {
-            std::this_thread::sleep_for(20ms);
-            continue;
-        }
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-        if (n < 0) continue;
-        std::lock_guard lock(mutex_);
-        datagrams_.emplace_back(buf.data(), static_cast<size_t>(n));
-    }
+LogReceiver::LogReceiver(const std::string& path) : collector_(path) {
+    // The service may run as another user (root tests): anyone may send.
+    chmod(path.c_str(), 0666);
 }
 
 std::vector<std::string> LogReceiver::Messages(const std::string& msgid) const {
-    std::lock_guard lock(mutex_);
     std::vector<std::string> out;
-    for (const auto& d : datagrams_)
+    for (const auto& d : All())
         if (test::SyslogReceiver::MsgIdOf(d) == msgid) out.push_back(test::SyslogReceiver::MessageOf(d));
     return out;
 }
 
 size_t LogReceiver::Count(const std::string& msgid) const { return Messages(msgid).size(); }
 
-size_t LogReceiver::Total() const {
-    std::lock_guard lock(mutex_);
-    return datagrams_.size();
-}
+size_t LogReceiver::Total() const { return All().size(); }
 
-std::vector<std::string> LogReceiver::All() const {
-    std::lock_guard lock(mutex_);
-    return datagrams_;
-}
+std::vector<std::string> LogReceiver::All() const { return collector_.Datagrams(); }
 
 // --- the service ---------------------------------------------------------------------------
 
 Service::Service(Sandbox& sandbox) : sandbox_(sandbox) {}
 
-Service::~Service() {
-    if (pid_ > 0 && Running()) {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    if (notify_ >= 0) close(notify_);
-}
+Service::~Service() = default;
 
 void Service::Start(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {TELWICK_SERVICE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envs = sandbox_.Environment();
-    const std::string notifyPath = sandbox_.file("notify.sock");
-    if (notify_ < 0) {
-        notify_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, notifyPath.c_str(), notifyPath.size() + 1);
-        unlink(notifyPath.c_str());
-        if (bind(notify_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
-            throw std::runtime_error("cannot bind " + notifyPath);
-    }
-    envs.push_back("NOTIFY_SOCKET=" + notifyPath);
-    auto argp = Pointers(argv);
-    auto envp = Pointers(envs);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, sandbox_.file("service.out").c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, sandbox_.file("service.err").c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (!notify_) notify_ = std::make_unique<test::DatagramListener>(sandbox_.file("notify.sock"));
+    test::ChildOptions options;
+    options.environment = sandbox_.Environment();
+    options.environment.push_back("NOTIFY_SOCKET=" + notify_->path());
+    options.stdoutFile = sandbox_.file("service.out");
+    options.stderrFile = sandbox_.file("service.err");
+    options.append = true;
     // The service (and every batch program it starts) works in the sandbox.
-    posix_spawn_file_actions_addchdir_np(&actions, sandbox_.dir().c_str());
-    int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
-    ended_ = false;
+    options.workdir = sandbox_.dir();
+    child_.reset();
+    child_ = std::make_unique<test::ChildProcess>(argv, options);
+    pid_ = child_->pid();
 }
 
 bool Service::WaitReady(std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         if (!Running()) return false;
-        pollfd p{notify_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[4096];
-        ssize_t n = recv(notify_, buf, sizeof(buf), 0);
-        if (n > 0 && std::string(buf, static_cast<size_t>(n)).find("READY=1") != std::string::npos) return true;
+        auto message = notify_->Receive(50ms);
+        if (message && message->find("READY=1") != std::string::npos) return true;
     }
     return false;
 }
@@ -507,33 +381,20 @@ void Service::StartReady(const std::vector<std::string>& args) {
     ASSERT_TRUE(WaitReady()) << "the service did not become ready; its standard error:\n" << Stderr();
 }
 
-bool Service::Running() {
-    if (pid_ <= 0 || ended_) return false;
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-        ended_ = true;
-        status_ = StatusOf(status);
-        return false;
-    }
-    return true;
-}
+bool Service::Running() { return child_ && child_->Running(); }
 
-int Service::Wait(std::chrono::milliseconds limit) {
-    if (!WaitUntil([&] { return !Running(); }, limit, 10ms)) return -1;
-    return status_;
-}
+int Service::Wait(std::chrono::milliseconds limit) { return child_ ? child_->Wait(limit) : -1; }
 
 void Service::Signal(int sig) {
-    if (Running()) kill(pid_, sig);
+    if (child_) child_->Signal(sig);
 }
 
 int Service::Stop(std::chrono::milliseconds limit) {
-    if (!Running()) return status_;
-    kill(pid_, SIGTERM);
+    if (!Running()) return Wait(0ms);
+    Signal(SIGTERM);
     int status = Wait(limit);
     if (status == -1) {
-        kill(pid_, SIGKILL);
+        Signal(SIGKILL);
         Wait(5s);
         return -1;
     }
@@ -653,7 +514,7 @@ std::string Sandbox::Record(bool msgBox, bool eventLog, bool batch, const std::s
     return ";;;" + flag(msgBox) + ";" + flag(eventLog) + ";" + flag(batch) + ";" + escaped + ";";
 }
 
-std::string Sandbox::ProbePath() const { return TELWICK_PROBE_PATH; }
+std::string Sandbox::ProbePath() { return TELWICK_PROBE_PATH; }
 
 std::vector<std::vector<std::string>> Sandbox::ProbeRuns() const {
     std::vector<std::vector<std::string>> runs;
@@ -673,7 +534,24 @@ std::vector<std::vector<std::string>> Sandbox::ProbeRuns() const {
 
 std::vector<std::string> Sandbox::Environment() const {
     // Nothing of the test's own world: no display, no systemd, no odbc.ini.
-    return EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI", "ODBCSYSINI"});
+    return test::EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI", "ODBCSYSINI"});
+}
+
+// --- the common opening ------------------------------------------------------------------
+
+SqliteCase::SqliteCase(const std::string& what, const std::vector<std::string>& records)
+    : SqliteCase(what, [&](Sandbox&) { return records; }) {}
+
+SqliteCase::SqliteCase(const std::string& what, const Records& records)
+    : db(box.file("corvane.db")), svc(box) {
+    Describe(what);
+    box.Configure(db.Server(), records(box));
+}
+
+LogReceiver& SqliteCase::Start(const std::vector<std::string>& args) {
+    LogReceiver& log = box.log();
+    svc.StartReady(args);
+    return log;
 }
 
 // --- counting ---------------------------------------------------------------------------------

@@ -17,7 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "testenv.h"
+#include "support/datagram.h"
+#include "support/process.h"
+#include "support/testenv.h"
 
 namespace telwick::reliability {
 
@@ -40,13 +42,13 @@ std::string BinaryDir();  // $TELWICK_BINARY_DIR, else the folder of this test p
 std::string SourceDir();  // $TELWICK_SOURCE_DIR
 using telwick::test::ReadFile;
 void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644);
-// Runs a program to its end; returns its exit status (128 + signal when killed).
-int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
-               const std::map<std::string, std::string>& env = {});
+using telwick::test::RunProgram;
 // Waits until done() holds or the time is up; returns done().
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
                std::chrono::milliseconds step = 50ms);
 std::string Hex(const std::string& bytes);
+// Both lists, one after the other.
+std::vector<int> Join(std::vector<int> a, const std::vector<int>& b);
 std::string Unhex(const std::string& hex);
 
 // --- a database the collector writes ----------------------------------------------
@@ -117,22 +119,15 @@ bool PgAvailable();
 class LogReceiver {
 public:
     explicit LogReceiver(const std::string& path);
-    ~LogReceiver();
-    const std::string& path() const { return path_; }
-    void Pause(bool paused) { paused_ = paused; }
+    const std::string& path() const { return collector_.path(); }
+    void Pause(bool paused) { collector_.Pause(paused); }
     std::vector<std::string> Messages(const std::string& msgid) const;  // MSG parts of that MSGID
     size_t Count(const std::string& msgid) const;
     size_t Total() const;
     std::vector<std::string> All() const;
 
 private:
-    void Loop();
-    std::string path_;
-    int fd_ = -1;
-    std::atomic<bool> stop_{false}, paused_{false};
-    mutable std::mutex mutex_;
-    std::vector<std::string> datagrams_;
-    std::thread thread_;
+    mutable test::DatagramCollector collector_;
 };
 
 // --- the service as a child process ------------------------------------------------------
@@ -166,10 +161,9 @@ public:
 
 private:
     Sandbox& sandbox_;
-    int notify_ = -1;
+    std::unique_ptr<test::DatagramListener> notify_;  // made by the first start
+    std::unique_ptr<test::ChildProcess> child_;
     pid_t pid_ = -1;
-    int status_ = -1;
-    bool ended_ = false;
 };
 
 // One test's world: a folder (reachable by the postgres user), a hive, a
@@ -194,7 +188,7 @@ public:
     static std::string Record(bool msgBox, bool eventLog, bool batch, const std::string& batchFile = "");
 
     // The batch probe: a program that writes one line per run to probeOut().
-    std::string ProbePath() const;
+    static std::string ProbePath();
     std::string probeOut() const { return file("probe.out"); }
     // The arguments (after the program name) of every run of the probe.
     std::vector<std::vector<std::string>> ProbeRuns() const;
@@ -208,6 +202,27 @@ private:
     std::unique_ptr<LogReceiver> log_;
     std::map<std::string, std::string> env_;
     std::string oldRegistry_;
+};
+
+// The opening most cases share: the case described, a sandbox with a SQLite
+// store of the program's schema ("corvane.db") and the usual settings with the
+// records given (by default one monitor with only the event log on). The case
+// may change the settings further; Start() then adds the system-log receiver
+// and starts the service, ready. Unpacked by reference:
+//     SqliteCase run("what is tried");
+//     auto& [box, db, svc] = run;
+//     LogReceiver& log = run.Start();
+class SqliteCase {
+public:
+    using Records = std::function<std::vector<std::string>(Sandbox&)>;
+    explicit SqliteCase(const std::string& what,
+                        const std::vector<std::string>& records = {Sandbox::Record(false, true, false)});
+    SqliteCase(const std::string& what, const Records& records);
+    LogReceiver& Start(const std::vector<std::string>& args = {});
+
+    Sandbox box;
+    SqliteStore db;
+    Service svc;
 };
 
 // Counts how often each number n appears as "Event n" among texts.

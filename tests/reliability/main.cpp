@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include "reliability/harness.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

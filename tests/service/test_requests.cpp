@@ -24,8 +24,8 @@
 #include "platform/lifecycle.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
-#include "testdb.h"
-#include "testenv.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
 
 namespace platform = telwick::platform;
 using namespace telwick::test;

@@ -2,8 +2,6 @@
 // with a stand-in systemctl script, and the readiness messages.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -12,7 +10,8 @@
 #include <sstream>
 
 #include "service/SystemdService.h"
-#include "testenv.h"
+#include "support/datagram.h"
+#include "support/testenv.h"
 
 namespace systemd = telwick::service::systemd;
 using telwick::test::ScopedEnv;
@@ -109,19 +108,9 @@ TEST(SystemdNotify, ReachesPathAndAbstractSockets) {
     TempDir dir;
     const std::string abstractName = "@telwick-test-" + std::to_string(getpid());
     for (const std::string& name : {dir.file("notify.sock"), abstractName}) {
-        int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, name.data(), name.size());
-        socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-        if (name[0] == '@') addr.sun_path[0] = '\0';
-        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), length), 0) << name;
-
+        telwick::test::DatagramListener manager(name);
         EXPECT_TRUE(systemd::Notify(name, "READY=1\nSTATUS=Running"));
-        char buffer[256] = {};
-        ssize_t n = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
-        EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), "READY=1\nSTATUS=Running");
-        close(fd);
+        EXPECT_EQ(manager.ReceiveQueued().value_or(""), "READY=1\nSTATUS=Running");
     }
     EXPECT_FALSE(systemd::Notify("", "READY=1"));
     EXPECT_FALSE(systemd::Notify(dir.file("nobody.sock"), "READY=1"));

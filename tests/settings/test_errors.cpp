@@ -1,7 +1,6 @@
 // The error reporter, its debug halt, the retry convention and the message texts.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,9 +13,13 @@
 #include "platform/messagebox.h"
 #include "platform/lifecycle.h"
 #include "settings/registry.h"
-#include "testenv.h"
+#include "support/process.h"
+#include "support/testenv.h"
 
 using namespace modMain;
+using telwick::test::ChildOptions;
+using telwick::test::ChildProcess;
+using telwick::test::ProgramEnded;
 namespace platform = telwick::platform;
 
 namespace {
@@ -32,15 +35,11 @@ public:
     platform::Buttons lastButtons = platform::Buttons::YesNo;
 };
 
-struct Ended {
-    int status;
-};
-
 class Reporter : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::SetMessageBoxHost(&boxes_);
-        platform::SetEndProgramHandler([](int status) { throw Ended{status}; });
+        platform::SetEndProgramHandler([](int status) { throw ProgramEnded{status}; });
     }
     void TearDown() override {
         platform::SetMessageBoxHost(nullptr);
@@ -73,7 +72,7 @@ TEST_F(Reporter, DebugShowsTheTextThenEndsTheProgram) {
     try {
         ReportError("modMain", "ParseValue", 13, "X");
         FAIL() << "the program went on by itself";
-    } catch (const Ended& e) {
+    } catch (const ProgramEnded& e) {
         EXPECT_EQ(e.status, 1);
     }
     ASSERT_EQ(boxes_.shown.size(), 1u);
@@ -81,7 +80,7 @@ TEST_F(Reporter, DebugShowsTheTextThenEndsTheProgram) {
     EXPECT_EQ(boxes_.lastButtons, platform::Buttons::Ok);
     try {
         ReportError("modDatabase", "CheckDB", telwick::FaultNr::Database, "Login failed");
-    } catch (const Ended&) {
+    } catch (const ProgramEnded&) {
     }
     EXPECT_EQ(boxes_.shown.back(),
               "Telwick|Error 'Login failed' number -2147467259 occured in modDatabase (CheckDB) ");
@@ -109,7 +108,7 @@ TEST_F(Reporter, AttemptGivesUpOutsideDebugAndReportsEachKindOfFault) {
         {[] { throw std::runtime_error("boom"); }, "Error 'boom' number 5 occured in m (p) "},
     };
     for (const auto& c : cases) {
-        EXPECT_THROW(Attempt("m", "p", c.step), Ended);
+        EXPECT_THROW(Attempt("m", "p", c.step), ProgramEnded);
         EXPECT_EQ(boxes_.shown.back(), "Telwick|" + c.text);
     }
 }
@@ -135,19 +134,13 @@ TEST(CommandTail, ChildSide) {
 }
 
 TEST(CommandTail, ReadFromTheProcessUntilMainSetsIt) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("TELWICK_TAIL_CHILD", "1", 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, STDOUT_FILENO);
-        execl("/proc/self/exe", "self", "--gtest_filter=CommandTail.ChildSide", "-debug", "two words", "", "end",
-              static_cast<char*>(nullptr));
-        _exit(99);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ChildOptions options;
+    options.environment = telwick::test::EnvironmentWith({{"TELWICK_TAIL_CHILD", "1"}});
+    options.stdinFile.clear();
+    options.stdoutFile = "/dev/null";
+    ChildProcess child({"/proc/self/exe", "--gtest_filter=CommandTail.ChildSide", "-debug", "two words", "", "end"},
+                       options);
+    EXPECT_EQ(child.Wait(), 0);
 }
 
 TEST(MessageTexts, TheThreeTextsAndNothingElse) {

@@ -2,11 +2,8 @@
 // held by another process, a writer killed in the middle of its work.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,22 +12,18 @@
 
 #include "settings/hive.h"
 #include "settings/registry.h"
-#include "testenv.h"
-
-extern char** environ;
+#include "support/process.h"
+#include "support/testenv.h"
 
 using namespace modRegistry;
 namespace hive = telwick::hive;
+using telwick::test::ChildOptions;
+using telwick::test::ChildProcess;
 using telwick::test::ScopedHive;
 
 namespace {
 
 const std::string kKey = "SOFTWARE\\Corvane\\Telwick";
-
-std::string RegBinary() {
-    const char* dir = std::getenv("TELWICK_BINARY_DIR");
-    return std::string(dir && *dir ? dir : TELWICK_BUILD_DIR) + "/telwick-reg";
-}
 
 // prefix + a, or prefix + a + "_" + b (built by appending: GCC 12 warns
 // wrongly about chained string additions).
@@ -44,32 +37,13 @@ std::string Name(const char* prefix, int a, int b = -1) {
     return name;
 }
 
-pid_t Spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    return rc == 0 ? pid : -1;
-}
-
-int ExitCode(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Runs fn in a child process; its result becomes the exit code.
-template <class Fn>
-pid_t Fork(Fn fn) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(fn());
-    return pid;
+// telwick-reg with its standard output on /dev/null.
+ChildProcess Reg(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TELWICK_REG_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildOptions options;
+    options.stdoutFile = "/dev/null";
+    return ChildProcess(argv, options);
 }
 
 class HiveProcesses : public ::testing::Test {
@@ -85,9 +59,9 @@ protected:
 
 TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
     constexpr int kWriters = 3, kEach = 25;
-    std::vector<pid_t> children;
+    std::vector<ChildProcess> children;
     for (int w = 0; w < kWriters; ++w) {
-        children.push_back(Fork([w] {
+        children.push_back(ChildProcess::Fork([w] {
             int failed = 0;
             for (int j = 0; j < kEach; ++j) {
                 const std::string name = Name("w", w, j);
@@ -99,23 +73,20 @@ TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
     }
     // telwick-reg writes into the same key meanwhile.
     for (int r = 0; r < 3; ++r)
-        children.push_back(Spawn({RegBinary(), "add", "HKLM\\" + kKey, "/v", Name("reg", r), "/d", Name("by telwick-reg ", r), "/f"}));
+        children.push_back(Reg({"add", "HKLM\\" + kKey, "/v", Name("reg", r), "/d", Name("by telwick-reg ", r), "/f"}));
     // This process reads all the while: a busy hive must be waited for, never
     // taken for an empty value.
     int reads = 0, gaps = 0;
     auto alive = [&] {
-        for (pid_t p : children) {
-            siginfo_t info{};
-            if (waitid(P_PID, static_cast<id_t>(p), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0)
-                return true;
-        }
+        for (ChildProcess& child : children)
+            if (child.Running()) return true;
         return false;
     };
     while (alive()) {
         ++reads;
         if (GetSetting("stable") != "here") ++gaps;
     }
-    for (pid_t p : children) EXPECT_EQ(ExitCode(p), 0);
+    for (ChildProcess& child : children) EXPECT_EQ(child.Wait(), 0);
     EXPECT_EQ(gaps, 0) << "of " << reads << " reads";
     for (int w = 0; w < kWriters; ++w)
         for (int j = 0; j < kEach; ++j) {
@@ -130,7 +101,7 @@ TEST_F(HiveProcesses, ALockHeldElsewhereIsWaitedFor) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const std::string path = hive_.path();
-    pid_t holder = Fork([&] {
+    ChildProcess holder = ChildProcess::Fork([&] {
         sqlite3* db = nullptr;
         if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return 2;
         if (sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) return 3;
@@ -147,7 +118,7 @@ TEST_F(HiveProcesses, ALockHeldElsewhereIsWaitedFor) {
     // Both wait for the lock (held for a good while yet) instead of failing.
     EXPECT_EQ(GetSetting("stable"), "here");
     EXPECT_TRUE(SetSetting("after", "1"));
-    EXPECT_EQ(ExitCode(holder), 0);
+    EXPECT_EQ(holder.Wait(), 0);
     EXPECT_EQ(GetSetting("after"), "1");
 }
 
@@ -157,7 +128,7 @@ TEST_F(HiveProcesses, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
     for (int delayUs : {0, 300, 1000, 2500, 5000, 9000, 15000}) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
-        pid_t writer = Fork([&] {
+        ChildProcess writer = ChildProcess::Fork([&] {
             close(ready[0]);
             for (int i = 0;; ++i) {
                 SetSetting("big", i % 2 ? a : b);
@@ -170,8 +141,8 @@ TEST_F(HiveProcesses, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
         ASSERT_EQ(read(ready[0], &c, 1), 1);
         close(ready[0]);
         usleep(static_cast<useconds_t>(delayUs));
-        kill(writer, SIGKILL);
-        EXPECT_EQ(ExitCode(writer), 128 + SIGKILL);
+        writer.Signal(SIGKILL);
+        EXPECT_EQ(writer.Wait(), 128 + SIGKILL);
         EXPECT_EQ(hive::Verify(), hive::Status::Ok) << hive::LastError();
         std::string v = GetSetting("big");
         EXPECT_TRUE(v == a || v == b) << "after " << delayUs << " us: " << v.size() << " bytes";

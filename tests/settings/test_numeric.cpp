@@ -10,7 +10,7 @@
 #include "settings/hive.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
-#include "testenv.h"
+#include "support/testenv.h"
 
 using namespace modSettings;
 using telwick::test::ScopedHive;

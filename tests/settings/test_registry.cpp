@@ -10,7 +10,7 @@
 
 #include "settings/hive.h"
 #include "settings/registry.h"
-#include "testenv.h"
+#include "support/testenv.h"
 
 using namespace modRegistry;
 namespace hive = telwick::hive;

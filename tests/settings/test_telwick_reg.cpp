@@ -2,10 +2,7 @@
 // is what the service reads.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <iterator>
@@ -16,11 +13,12 @@
 #include "settings/hive.h"
 #include "reg/reg.h"
 #include "settings/registry.h"
-#include "testenv.h"
-
-extern char** environ;
+#include "support/process.h"
+#include "support/testenv.h"
 
 using namespace modRegistry;
+using telwick::test::ChildOptions;
+using telwick::test::ChildProcess;
 using telwick::test::ScopedHive;
 
 using telwick::test::ReadFile;
@@ -335,24 +333,15 @@ TEST_F(TelwickReg, DamagedHiveIsNamedAndLeftAsItIs) {
 
 // The real program: exit codes and its streams.
 TEST_F(TelwickReg, TheProgramItself) {
-    const char* dir = std::getenv("TELWICK_BINARY_DIR");
-    const std::string binary = std::string(dir && *dir ? dir : TELWICK_BUILD_DIR) + "/telwick-reg";
     auto run = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), binary);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string out = hive_.dir().file("out"), err = hive_.dir().file("err");
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        int status = -1;
-        if (posix_spawn(&pid, binary.c_str(), &fa, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&fa);
-        return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+        args.insert(args.begin(), TELWICK_REG_PATH);
+        ChildOptions options;
+        options.stdoutFile = hive_.dir().file("out");
+        options.stderrFile = hive_.dir().file("err");
+        ChildProcess reg(args, options);
+        const int status = reg.Wait();
+        return Result{reg.KilledBySignal() ? -1 : status, ReadFile(options.stdoutFile),
+                      ReadFile(options.stderrFile)};
     };
     Result add = run({"add", kKey, "/v", "Server", "/d", " sql01 "});
     EXPECT_EQ(add.code, 0) << add.err;

@@ -1,4 +1,4 @@
-#include "testdb.h"
+#include "support/testdb.h"
 
 #include <sys/stat.h>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "testenv.h"
+#include "support/testenv.h"
 
 namespace telwick::test {
 

@@ -1,8 +1,5 @@
-#include "testenv.h"
+#include "support/testenv.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,15 +55,7 @@ ScopedHive::~ScopedHive() {
     else unsetenv("TELWICK_REGISTRY");
 }
 
-SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) throw std::runtime_error("socket failed");
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path_.size() >= sizeof(addr.sun_path)) throw std::runtime_error("socket path too long");
-    std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
-        throw std::runtime_error("bind failed");
+SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")), listener_(path_) {
     if (const char* old = std::getenv("TELWICK_SYSLOG_SOCKET")) {
         old_ = old;
         hadOld_ = true;
@@ -75,38 +64,16 @@ SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")) {
 }
 
 SyslogReceiver::~SyslogReceiver() {
-    if (fd_ >= 0) close(fd_);
     if (hadOld_) setenv("TELWICK_SYSLOG_SOCKET", old_.c_str(), 1);
     else unsetenv("TELWICK_SYSLOG_SOCKET");
 }
 
 std::vector<std::string> SyslogReceiver::Drain(std::chrono::milliseconds firstWait) {
-    std::vector<std::string> out;
-    int wait = static_cast<int>(firstWait.count());
-    for (;;) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, wait) <= 0) break;
-        char buf[65536];
-        ssize_t n = recv(fd_, buf, sizeof(buf), 0);
-        if (n < 0) break;
-        out.emplace_back(buf, static_cast<size_t>(n));
-        wait = 50;
-    }
-    return out;
+    return listener_.Drain(firstWait);
 }
 
 std::vector<std::string> SyslogReceiver::WaitFor(size_t count, std::chrono::milliseconds deadline) {
-    std::vector<std::string> out;
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (out.size() < count && std::chrono::steady_clock::now() < end) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(std::max<long>(1, left.count()))) <= 0) continue;
-        char buf[65536];
-        ssize_t n = recv(fd_, buf, sizeof(buf), 0);
-        if (n > 0) out.emplace_back(buf, static_cast<size_t>(n));
-    }
-    return out;
+    return listener_.WaitFor(count, deadline);
 }
 
 namespace {

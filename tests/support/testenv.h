@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/datagram.h"
+
 namespace telwick::test {
 
 // A private temporary folder, removed with everything in it at the end.
@@ -38,8 +40,8 @@ private:
     bool hadOld_ = false;
 };
 
-// Binds a Unix datagram socket in a private folder and points
-// TELWICK_SYSLOG_SOCKET at it; Receive() collects what arrived.
+// A datagram listener in a private folder, with TELWICK_SYSLOG_SOCKET pointed
+// at it for the life of the object.
 class SyslogReceiver {
 public:
     SyslogReceiver();
@@ -58,8 +60,7 @@ public:
 private:
     TempDir dir_;
     std::string path_;
-    int fd_ = -1;
-    std::vector<std::string> received_;
+    DatagramListener listener_;
     std::string old_;
     bool hadOld_ = false;
 };

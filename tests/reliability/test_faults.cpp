@@ -16,7 +16,7 @@
 #include <set>
 #include <sstream>
 
-#include "harness.h"
+#include "reliability/harness.h"
 #include "settings/hive.h"
 #include "settings/registry.h"
 
@@ -24,11 +24,6 @@ namespace telwick::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // A copy of the probe that a test may spoil.
 std::string CopyProbe(Sandbox& box, const std::string& name = "job") {
@@ -62,15 +57,14 @@ class BatchFaults : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(BatchFaults, ServiceGoesOnAndLeavesNoZombie) {
     const BatchCase& c = GetParam();
-    Describe(c.what);
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    std::string batch = CopyProbe(box);
-    box.Configure(db.Server(), {Sandbox::Record(false, true, true, batch)});
+    std::string batch;
+    SqliteCase run(c.what, [&](Sandbox& box) {
+        batch = CopyProbe(box);
+        return std::vector<std::string>{Sandbox::Record(false, true, true, batch)};
+    });
+    auto& [box, db, svc] = run;
     if (c.mode) box.env()["TELWICK_PROBE_MODE"] = c.mode;
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    LogReceiver& log = run.Start();
 
     auto first = db.AddNumbered(5);
     ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 5; }, 20s)) << svc.Stderr();
@@ -121,13 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
 // --- the system log -----------------------------------------------------------------------
 
 TEST(SystemLogFaults, ReceiverThatStopsReading) {
-    Describe("system-log receiver stops reading for 6 s (its queue fills), then reads again; stop asked during a stall");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run(
+        "system-log receiver stops reading for 6 s (its queue fills), then reads again; stop asked during a stall");
+    auto& [box, db, svc] = run;
+    LogReceiver& log = run.Start();
 
     log.Pause(true);
     auto during = db.AddNumbered(25);
@@ -170,11 +161,8 @@ TEST(SystemLogFaults, ReceiverThatStopsReading) {
 }
 
 TEST(SystemLogFaults, NoReceiverAtAll) {
-    Describe("no system logger (socket missing): entries go to standard error");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
-    Service svc(box);  // no LogReceiver: nothing listens at the socket path
+    SqliteCase run("no system logger (socket missing): entries go to standard error");
+    auto& [box, db, svc] = run;
     svc.StartReady();
     auto events = db.AddNumbered(10);
     ASSERT_TRUE(WaitUntil([&] { return CountLines(svc.Stderr(), "Telwick[110]: ") >= 10; }, 20s)) << svc.Stderr();
@@ -198,13 +186,11 @@ TEST(Burst, TenThousandEventsWithAllActions) {
     // The sanitizer build runs a smaller burst ($TELWICK_BURST_EVENTS).
     const char* scale = std::getenv("TELWICK_BURST_EVENTS");
     const int Count = scale && std::atoi(scale) > 0 ? std::atoi(scale) : 10000;
-    Describe(std::to_string(Count) + " matching events stored at once; event log, batch and message box on, no display");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(true, true, true, box.ProbePath())});
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run(std::to_string(Count) +
+                       " matching events stored at once; event log, batch and message box on, no display",
+                   {Sandbox::Record(true, true, true, Sandbox::ProbePath())});
+    auto& [box, db, svc] = run;
+    LogReceiver& log = run.Start();
     std::this_thread::sleep_for(500ms);
     long baseline = svc.PeakRssKiB();
 
@@ -248,14 +234,11 @@ TEST(Burst, TenThousandEventsWithAllActions) {
 // --- telwick-reg killed while it writes ------------------------------------------------------------
 
 TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
-    Describe("telwick-reg add killed with SIGKILL at varying moments, 60 times, while the service runs and a reader reads");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    SqliteCase run(
+        "telwick-reg add killed with SIGKILL at varying moments, 60 times, while the service runs and a reader reads");
+    auto& [box, db, svc] = run;
     box.Set("Probe", "value-0");
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    LogReceiver& log = run.Start();
 
     std::set<std::string> written = {"value-0"};
     std::mutex writtenMutex;

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "settings/crypt.h"
-#include "harness.h"
+#include "reliability/harness.h"
 
 namespace telwick::reliability {
 namespace {

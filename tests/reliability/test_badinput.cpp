@@ -11,17 +11,12 @@
 #include <sstream>
 
 #include "settings/crypt.h"
-#include "harness.h"
+#include "reliability/harness.h"
 
 namespace telwick::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // Checks that run after every case: the service is alive, ends cleanly on a
 // stop, and said nothing of a sanitizer.
@@ -62,13 +57,9 @@ class BadRecords : public ::testing::TestWithParam<RecordCase> {};
 
 TEST_P(BadRecords, LoadWhatCanBeLoaded) {
     const RecordCase& c = GetParam();
-    Describe(c.what);
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), c.records(box));
-    box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run(c.what, c.records);
+    auto& [box, db, svc] = run;
+    run.Start();
     auto counts = Report(box, db, c.times);
     int logged = 0;
     for (const auto& [nr, n] : counts) {
@@ -156,16 +147,12 @@ class BadProtectedValues : public ::testing::TestWithParam<LoginCase> {};
 
 TEST_P(BadProtectedValues, NoCrashAndAClearOutcome) {
     const LoginCase& c = GetParam();
-    Describe(c.what);
     modCrypt::SetPassphrase();
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    SqliteCase run(c.what);
+    auto& [box, db, svc] = run;
     box.Set("Username", c.username());
     box.Set("Password", c.username());
-    box.log();
-    Service svc(box);
-    svc.StartReady();
+    run.Start();
     auto counts = Report(box, db, c.times);
     for (const auto& [nr, n] : counts) EXPECT_EQ(n, c.times) << "event " << nr;
     Figure("entries_per_event", c.times);
@@ -205,10 +192,8 @@ class DamagedHive : public ::testing::TestWithParam<HiveCase> {};
 
 TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
     const HiveCase& c = GetParam();
-    Describe(c.what);
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
+    SqliteCase run(c.what);
+    auto& [box, db, svc] = run;
     c.damage(box.hive());
     const std::string before = ReadFile(box.hive());
 
@@ -227,7 +212,6 @@ TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
     // database use. It must neither crash nor write to the file; whether it
     // runs on idle or ends, it ends cleanly.
     box.log();
-    Service svc(box);
     svc.Start();
     int status = svc.Wait(3s);
     const bool ranOn = status == -1;
@@ -268,13 +252,10 @@ INSTANTIATE_TEST_SUITE_P(
 // --- odd database rows ------------------------------------------------------------------------
 
 TEST(BadRows, NullsHugeParametersAndPercentSigns) {
-    Describe("rows with null message or parameter, a 1 MiB parameter, \"%\" everywhere, bytes that are not UTF-8");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run(
+        "rows with null message or parameter, a 1 MiB parameter, \"%\" everywhere, bytes that are not UTF-8");
+    auto& [box, db, svc] = run;
+    LogReceiver& log = run.Start();
 
     struct Row {
         const char* message;  // nullptr: null
@@ -339,13 +320,9 @@ class MissingSchema : public ::testing::TestWithParam<SchemaCase> {};
 
 TEST_P(MissingSchema, ChecksFailQuietlyAndResumeAfterRepair) {
     const SchemaCase& c = GetParam();
-    Describe(c.what);
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run(c.what);
+    auto& [box, db, svc] = run;
+    LogReceiver& log = run.Start();
     auto first = db.AddNumbered(2);
     ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 2; }, 20s));
 
@@ -401,13 +378,9 @@ namespace {
 
 // SQLite numbers are 64-bit; the covered event number is a 32-bit integer.
 TEST(BadRows, EventNumberBeyond32Bits) {
-    Describe("an event numbered 3,000,000,000 stored in SQLite, then two more events");
-    Sandbox box;
-    SqliteStore db(box.file("corvane.db"));
-    box.Configure(db.Server(), {Sandbox::Record(false, true, false)});
-    LogReceiver& log = box.log();
-    Service svc(box);
-    svc.StartReady();
+    SqliteCase run("an event numbered 3,000,000,000 stored in SQLite, then two more events");
+    auto& [box, db, svc] = run;
+    LogReceiver& log = run.Start();
     auto before = db.AddNumbered(1);
     ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 1; }, 20s));
     db.Exec("INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "

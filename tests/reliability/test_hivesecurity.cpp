@@ -13,7 +13,7 @@
 #include <ostream>
 #include <string>
 
-#include "harness.h"
+#include "reliability/harness.h"
 #include "platform/hardening.h"
 #include "settings/hivesecurity.h"
 

@@ -10,17 +10,12 @@
 #include <memory>
 
 #include "settings/crypt.h"
-#include "harness.h"
+#include "reliability/harness.h"
 
 namespace telwick::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<int> Join(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // The settings of a service that reaches the private PostgreSQL with the
 // protected login.
