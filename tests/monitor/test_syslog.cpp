@@ -12,6 +12,8 @@
 #include <vector>
 #include <string>
 
+#include "platform/consoleline.h"
+#include "platform/messagebox.h"
 #include "platform/syslog.h"
 #include "testenv.h"
 
@@ -171,6 +173,21 @@ TEST(Syslog, WithoutALoggerTheEntryGoesToStandardError) {
         EXPECT_TRUE(written);
         EXPECT_EQ(err, "Telwick[110]: Disk C: full\n");
     }
+}
+
+TEST(ConsoleLine, TextFromElsewhereStaysOneLineWithoutControlCharacters) {
+    const struct {
+        std::string text, line;
+    } cases[] = {
+        {"Disk C:\r\n[Telwick] forged", "Disk C:  [Telwick] forged"},
+        {std::string("nul\0bell\a esc\x1b[2J del\x7f", 22), "nul\\x00bell\\x07 esc\\x1b[2J del\\x7f"},
+        {"tab\tand UTF-8 \xc3\x84rger stay", "tab\tand UTF-8 \xc3\x84rger stay"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::OneLine(c.text), c.line);
+    // The console message box writes the same line.
+    ::testing::internal::CaptureStderr();
+    platform::ConsoleMessageBox().Show("a\nb\x1b", "T\ritle", platform::Buttons::Ok);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[T itle] a b\\x1b\n");
 }
 
 TEST(Syslog, ALoggerThatStopsReadingIsWaitedForOnlyABoundedTime) {

@@ -479,12 +479,18 @@ void Service::Start(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, sandbox_.file("service.out").c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, sandbox_.file("service.err").c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    int closedPipe[2] = {-1, -1};
+    if (closedStderr_ && pipe2(closedPipe, O_CLOEXEC) == 0)
+        posix_spawn_file_actions_adddup2(&actions, closedPipe[1], 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, sandbox_.file("service.err").c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
     // The service (and every batch program it starts) works in the sandbox.
     posix_spawn_file_actions_addchdir_np(&actions, sandbox_.dir().c_str());
     int rc = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    for (int fd : closedPipe)
+        if (fd >= 0) close(fd);  // no reader is left
     if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
     ended_ = false;
 }

@@ -154,6 +154,8 @@ public:
     // or -1 when it did not end in time (it is then killed).
     int Stop(std::chrono::milliseconds limit = 15s);
     void Signal(int sig);
+    // The next start gets a pipe as standard error whose reader is already gone.
+    void StderrToClosedPipe() { closedStderr_ = true; }
     int Wait(std::chrono::milliseconds limit);  // -1 when still running
     std::string Stderr() const;
     double CpuSeconds() const;         // user + system time so far
@@ -170,6 +172,7 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
     bool ended_ = false;
+    bool closedStderr_ = false;
 };
 
 // One test's world: a folder (reachable by the postgres user), a hive, a

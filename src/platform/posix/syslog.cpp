@@ -4,6 +4,8 @@
 // finds the logger gone.
 #include "platform/syslog.h"
 
+#include "platform/consoleline.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -183,12 +185,7 @@ private:
 
     static void WriteToStderr(int32_t number, const std::string& text) {
         // One entry stays one line.
-        std::string line = "Telwick[" + std::to_string(number) + "]: ";
-        line.reserve(line.size() + text.size() + 1);
-        for (char c : text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
-        line.push_back('\n');
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+        WriteStandardError("Telwick[" + std::to_string(number) + "]: " + OneLine(text) + "\n");
     }
 
     std::mutex mutex_;
