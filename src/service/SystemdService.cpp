@@ -215,7 +215,8 @@ void GuardLoop(int fd) {
         }
         if (!taken) {
             static const char line[] =
-                "Telwick: stopped while a call into the database did not return; ended at once\n";
+                "Telwick: a stop came while a call did not return (a database server that does not "
+                "answer?); ended at once, without the usual unload\n";
             ssize_t ignored = write(STDERR_FILENO, line, sizeof(line) - 1);
             (void)ignored;
             _exit(0);

@@ -131,6 +131,12 @@ TEST(WaitSeconds, EndsWhenTheClockSecondsHaveAdvanced) {
         modDatabase::WaitSeconds(n);
         EXPECT_GE(seconds(), start + std::chrono::seconds(n));
     }
+    // A stop ends the wait.
+    platform::SetStopRequested(true);
+    const auto stopped = steady_clock::now();
+    modDatabase::WaitSeconds(2);
+    platform::SetStopRequested(false);
+    EXPECT_LT(steady_clock::now() - stopped, milliseconds(200));
 }
 
 // --- the settings and the dialog ----------------------------------------------------------------
@@ -316,6 +322,20 @@ TEST_P(ReconnectTest, AServerBackWithinTheRetriesNeedsNoQuestion) {
     EXPECT_EQ(retries_, (std::vector<int32_t>{1, 2}));
     EXPECT_TRUE(host().shown.empty());
     EXPECT_TRUE(LogEntries().empty());
+}
+
+TEST_P(ReconnectTest, AStopDuringTheRetriesGivesUpAtOnceWithoutTheQuestion) {
+    ASSERT_TRUE(modDatabase::CheckDB());
+    db().StopServer();
+    modDatabase::SetRetryObserver([this](int32_t r) {
+        retries_.push_back(r);
+        platform::SetStopRequested(true);
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(modDatabase::CheckDB());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
+    EXPECT_EQ(retries_, (std::vector<int32_t>{1}));
+    EXPECT_TRUE(host().shown.empty());
 }
 
 TEST_P(ReconnectTest, YesOpensAFreshConnectionWhenTheServerIsBack) {

@@ -5,6 +5,7 @@
 #include "platform/syslog.h"
 
 #include "platform/consoleline.h"
+#include "platform/lifecycle.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -110,9 +112,10 @@ private:
                     waited = true;
                 }
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0) return Outcome::Failed;
+                // A stop does not wait for the logger.
+                if (left <= 0 || StopRequested()) return Outcome::Failed;
                 pollfd p{fd_, POLLOUT, 0};
-                int r = poll(&p, 1, static_cast<int>(left));
+                int r = poll(&p, 1, static_cast<int>(std::min<long>(left, 50)));
                 if (r < 0 && errno != EINTR) return Outcome::Failed;
                 continue;
             }
