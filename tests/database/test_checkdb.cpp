@@ -324,20 +324,6 @@ TEST_P(ReconnectTest, AServerBackWithinTheRetriesNeedsNoQuestion) {
     EXPECT_TRUE(LogEntries().empty());
 }
 
-TEST_P(ReconnectTest, AStopDuringTheRetriesGivesUpAtOnceWithoutTheQuestion) {
-    ASSERT_TRUE(modDatabase::CheckDB());
-    db().StopServer();
-    modDatabase::SetRetryObserver([this](int32_t r) {
-        retries_.push_back(r);
-        platform::SetStopRequested(true);
-    });
-    const auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(modDatabase::CheckDB());
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
-    EXPECT_EQ(retries_, (std::vector<int32_t>{1}));
-    EXPECT_TRUE(host().shown.empty());
-}
-
 TEST_P(ReconnectTest, YesOpensAFreshConnectionWhenTheServerIsBack) {
     ASSERT_TRUE(modDatabase::CheckDB());
     modDatabase::CloseSharedConnection();

@@ -13,7 +13,6 @@
 #include <string>
 
 #include "platform/consoleline.h"
-#include "platform/messagebox.h"
 #include "platform/syslog.h"
 #include "testenv.h"
 
@@ -184,10 +183,6 @@ TEST(ConsoleLine, TextFromElsewhereStaysOneLineWithoutControlCharacters) {
         {"tab\tand UTF-8 \xc3\x84rger stay", "tab\tand UTF-8 \xc3\x84rger stay"},
     };
     for (const auto& c : cases) EXPECT_EQ(platform::OneLine(c.text), c.line);
-    // The console message box writes the same line.
-    ::testing::internal::CaptureStderr();
-    platform::ConsoleMessageBox().Show("a\nb\x1b", "T\ritle", platform::Buttons::Ok);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[T itle] a b\\x1b\n");
 }
 
 TEST(Syslog, ALoggerThatStopsReadingIsWaitedForOnlyABoundedTime) {
