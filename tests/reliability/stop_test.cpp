@@ -162,6 +162,16 @@ INSTANTIATE_TEST_SUITE_P(
                      std::this_thread::sleep_for(1500ms);  // several ticks: a check waits on the lock
                  },
                  true},
+        StopCase{"LockedAtStart",
+                 "SIGTERM while five monitors are being loaded from a SQLite database that another process holds "
+                 "locked",
+                 [](StopWorld& w) {
+                     ASSERT_EQ(sqlite3_open(w.db.Server().c_str(), &w.lock), SQLITE_OK);
+                     ASSERT_EQ(sqlite3_exec(w.lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+                     w.Start(w.db.Server(), std::vector<std::string>(5, Sandbox::Record(false, true, false)), false);
+                     std::this_thread::sleep_for(1500ms);
+                 },
+                 true},
         StopCase{"ReconnectBackoff",
                  "SIGTERM in the pause between reconnect attempts (the SQLite file moved away)",
                  [](StopWorld& w) {
