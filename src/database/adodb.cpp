@@ -12,13 +12,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/fault.h"
+#include "platform/lifecycle.h"
 
 namespace telwick::db {
 
@@ -129,6 +132,18 @@ void SqliteGetDate(sqlite3_context* ctx, int, sqlite3_value**) {
     char buf[32];
     size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
     sqlite3_result_text(ctx, buf, static_cast<int>(n), SQLITE_TRANSIENT);
+}
+
+// Another process holds the database file locked (the collector writes): wait
+// in short slices, up to five seconds in all, and give up at once when a stop
+// has been asked for.
+constexpr int BusySliceMs = 10;
+constexpr int BusyPatienceMs = 5000;
+
+int WaitWhileBusy(void*, int tries) {
+    if (platform::StopRequested() || tries >= BusyPatienceMs / BusySliceMs) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(BusySliceMs));
+    return 1;
 }
 
 std::atomic<unsigned long> connectionCounter{0};
@@ -261,6 +276,7 @@ void Connection::Open(const std::string& connectionText, const std::string& user
             QSqlDatabase::removeDatabase(qname);
             Raise("GetDate() cannot be registered on " + target_.dataSource, {});
         }
+        sqlite3_busy_handler(h, WaitWhileBusy, nullptr);
         open_ = true;
         return;
     }

@@ -98,11 +98,13 @@ std::string BuildConnectionString(const std::string& server, const std::string& 
 void WaitSeconds(int32_t seconds) {
     // Until the clock's seconds have advanced that many times: more than
     // seconds - 1 and at most seconds. A sleep, not a busy wait; nothing else
-    // runs meanwhile.
+    // runs meanwhile. A stop ends it early.
     if (seconds <= 0) return;
     using namespace std::chrono;
-    const auto deadline = time_point_cast<std::chrono::seconds>(system_clock::now()) + std::chrono::seconds(seconds);
-    while (system_clock::now() < deadline) std::this_thread::sleep_until(deadline);
+    const system_clock::time_point deadline =
+        time_point_cast<std::chrono::seconds>(system_clock::now()) + std::chrono::seconds(seconds);
+    while (system_clock::now() < deadline && !platform::StopRequested())
+        std::this_thread::sleep_until(std::min(deadline, system_clock::now() + milliseconds(50)));
 }
 
 bool CheckDB() {
@@ -159,6 +161,7 @@ bool CheckDB() {
                 failure = e.what();
             }
             if (retry >= 3) break;
+            if (platform::StopRequested()) return false;
             if (retryObserver) retryObserver(retry + 1);
             WaitSeconds(1);
             ++retry;

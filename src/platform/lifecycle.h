@@ -12,9 +12,15 @@ namespace telwick::platform {
 void SetEndProgramHandler(std::function<void(int)> handler);  // must not return normally
 
 // A stop has been asked for (signal, menu "Exit"): long waits give up, and no
-// further checks start.
+// further checks start. Both flags may be set from a signal handler: the
+// handler marks the request at once, a check looks at it before each row, and
+// the event loop carries the request out once the check has returned.
 bool StopRequested();
 void SetStopRequested(bool stop);
+// A pause has come by signal and no continue since: a running check ends
+// before its next row.
+bool PauseRequested();
+void SetPauseRequested(bool pause);
 
 // Waits about the given milliseconds; returns early when a stop is asked for.
 // With an event waiter installed (the service installs the Qt one) the events

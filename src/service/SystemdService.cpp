@@ -8,6 +8,8 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -18,12 +20,15 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -106,8 +111,17 @@ bool RunSystemctl(const std::string& program, bool userUnit, const std::vector<s
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // The service ignores SIGPIPE; systemctl gets the usual behaviour back.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int err = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int err = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (err != 0) return false;
     int status = 0;
@@ -141,20 +155,99 @@ namespace {
 
 // The write end of the self-pipe, for the signal handler.
 volatile sig_atomic_t signalPipe = -1;
+// The write end of the stop guard's pipe (see EnableStopGuard).
+volatile sig_atomic_t guardPipe = -1;
 constexpr int RequestSignals[] = {SIGTERM, SIGINT, SIGTSTP, SIGCONT};
 struct sigaction previousActions[std::size(RequestSignals)];
 
+constexpr char GuardStop = 'S';   // a stop signal came
+constexpr char GuardTaken = 'T';  // the event loop has taken a stop up
+// How long the guard lets the one thread take a stop up before it ends the
+// process itself; well inside the second a stop may take.
+constexpr int StopGraceMs = 600;
+
+void Poke(int fd, char byte) {
+    if (fd < 0) return;
+    ssize_t ignored = write(fd, &byte, 1);
+    (void)ignored;
+}
+
 void OnRequestSignal(int signo) {
     int saved = errno;
-    if (signalPipe >= 0) {
-        unsigned char byte = static_cast<unsigned char>(signo);
-        ssize_t ignored = write(signalPipe, &byte, 1);
-        (void)ignored;
+    // Marked at once, so that a check in the middle of its window ends before
+    // its next row and waits in the data layer give up; the event loop then
+    // carries the request out as usual.
+    switch (signo) {
+    case SIGTERM:
+    case SIGINT:
+        telwick::platform::SetStopRequested(true);
+        Poke(guardPipe, GuardStop);
+        break;
+    case SIGTSTP: telwick::platform::SetPauseRequested(true); break;
+    case SIGCONT: telwick::platform::SetPauseRequested(false); break;
+    default: break;
     }
+    Poke(signalPipe, static_cast<char>(signo));
     errno = saved;
 }
 
+// The guard's thread: after each stop signal it waits for the event loop to
+// take the stop up; when the one thread is held in a call that no flag reaches
+// (a driver waiting on a server that does not answer), the process ends here,
+// at once and with status 0, after one line on standard error.
+void GuardLoop(int fd) {
+    using Clock = std::chrono::steady_clock;
+    char byte = 0;
+    for (;;) {
+        ssize_t n = read(fd, &byte, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        if (byte != GuardStop) continue;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(StopGraceMs);
+        bool taken = false;
+        while (!taken) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) break;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) > 0 && read(fd, &byte, 1) == 1 && byte == GuardTaken)
+                taken = true;
+        }
+        if (!taken) {
+            static const char line[] =
+                "Telwick: a stop came while a call did not return (a database server that does not "
+                "answer?); ended at once, without the usual unload\n";
+            ssize_t ignored = write(STDERR_FILENO, line, sizeof(line) - 1);
+            (void)ignored;
+            _exit(0);
+        }
+    }
+}
+
 }  // namespace
+
+void EnableStopGuard() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        // The handler never blocks on it; the guard does.
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);
+        // The guard takes no request signal: they are for the one thread.
+        sigset_t requests, previous;
+        sigemptyset(&requests);
+        for (int signo : RequestSignals) sigaddset(&requests, signo);
+        pthread_sigmask(SIG_BLOCK, &requests, &previous);
+        try {
+            std::thread(GuardLoop, fds[0]).detach();
+            guardPipe = fds[1];
+        } catch (const std::exception&) {
+            close(fds[0]);
+            close(fds[1]);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    });
+}
 
 SystemdService::SystemdService() = default;
 
@@ -269,6 +362,7 @@ void SystemdService::ReadSignals() {
     }
     // One request at a time, in the order the signals came.
     for (int signo : received) {
+        if (signo == SIGTERM || signo == SIGINT) Poke(guardPipe, GuardTaken);
         if (!requests_) break;
         switch (signo) {
         case SIGTERM:
@@ -300,7 +394,10 @@ void SystemdService::RaiseStop() {
 }
 
 void SystemdService::RaisePause() {
-    if (!requests_ || !(controls_ & AcceptPauseContinue)) return;
+    if (!requests_ || !(controls_ & AcceptPauseContinue)) {
+        telwick::platform::SetPauseRequested(false);  // not accepted: the checks go on
+        return;
+    }
     if (requests_->OnPause()) Notify("STATUS=" + requests_->StatusText());
 }
 

@@ -44,6 +44,12 @@ bool Notify(const std::string& socketPath, const std::string& state);
 
 }  // namespace systemd
 
+// The last resort of a stop signal, for the program (not for tests that raise
+// signals in their own process): when the one thread has not taken the stop up
+// within 0.6 s, because it is held in a call that cannot notice it (a driver
+// waiting on a server), the process ends at once with status 0.
+void EnableStopGuard();
+
 class SystemdService : public QObject, public ServiceControl {
 public:
     SystemdService();

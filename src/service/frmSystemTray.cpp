@@ -262,8 +262,9 @@ bool frmSystemTray::CheckMayGoOn() const {
     // A check stops before its next row once the service is stopping or paused,
     // "Exit" or "Enabled" off was chosen, or the configuration list was asked
     // for; the rows it leaves come with the next check.
-    return !platform::StopRequested() && !paused_ && !exitChosen_ && !configurationsPending_ &&
-           modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked();
+    // A stop or pause signal counts from the moment it arrives.
+    return !platform::StopRequested() && !platform::PauseRequested() && !paused_ && !exitChosen_ &&
+           !configurationsPending_ && modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked();
 }
 
 void frmSystemTray::tmrTimer_Timer() {

@@ -2,6 +2,7 @@
 // either installs or removes the service, or runs it until it is stopped.
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +11,7 @@
 #include "dialogs/dialogs.h"
 #include "settings/errors.h"
 #include "service/frmSystemTray.h"
+#include "service/SystemdService.h"
 #include "platform/hardening.h"
 #include "platform/messagebox.h"
 #include "platform/lifecycle.h"
@@ -18,6 +20,10 @@ int main(int argc, char** argv) {
     // The process holds the database login in clear text once it has read it:
     // no core dump of it, and no other process of the user may read its memory.
     telwick::ProtectProcessSecrets();
+    // A closed standard error (its reader gone) must not end the service: a
+    // write that fails is dropped. Started programs get the default back.
+    std::signal(SIGPIPE, SIG_IGN);
+    telwick::service::EnableStopGuard();
 
     std::string tail;
     for (int i = 1; i < argc; ++i) {

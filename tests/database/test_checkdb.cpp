@@ -127,6 +127,12 @@ TEST(WaitSeconds, EndsWhenTheClockSecondsHaveAdvanced) {
         modDatabase::WaitSeconds(n);
         EXPECT_GE(seconds(), start + std::chrono::seconds(n));
     }
+    // A stop ends the wait.
+    platform::SetStopRequested(true);
+    const auto stopped = steady_clock::now();
+    modDatabase::WaitSeconds(2);
+    platform::SetStopRequested(false);
+    EXPECT_LT(steady_clock::now() - stopped, milliseconds(200));
 }
 
 // --- the settings and the dialog ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <vector>
 #include <string>
 
+#include "platform/consoleline.h"
 #include "platform/syslog.h"
 #include "support/datagram.h"
 #include "support/testenv.h"
@@ -148,6 +149,17 @@ TEST(Syslog, WithoutALoggerTheEntryGoesToStandardError) {
         EXPECT_TRUE(written);
         EXPECT_EQ(err, "Telwick[110]: Disk C: full\n");
     }
+}
+
+TEST(ConsoleLine, TextFromElsewhereStaysOneLineWithoutControlCharacters) {
+    const struct {
+        std::string text, line;
+    } cases[] = {
+        {"Disk C:\r\n[Telwick] forged", "Disk C:  [Telwick] forged"},
+        {std::string("nul\0bell\a esc\x1b[2J del\x7f", 22), "nul\\x00bell\\x07 esc\\x1b[2J del\\x7f"},
+        {"tab\tand UTF-8 \xc3\x84rger stay", "tab\tand UTF-8 \xc3\x84rger stay"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::OneLine(c.text), c.line);
 }
 
 TEST(Syslog, ALoggerThatStopsReadingIsWaitedForOnlyABoundedTime) {

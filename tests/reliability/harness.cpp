@@ -359,6 +359,7 @@ void Service::Start(const std::vector<std::string>& args) {
     options.stdoutFile = sandbox_.file("service.out");
     options.stderrFile = sandbox_.file("service.err");
     options.append = true;
+    options.stderrToClosedPipe = closedStderr_;
     // The service (and every batch program it starts) works in the sandbox.
     options.workdir = sandbox_.dir();
     child_.reset();

@@ -149,6 +149,8 @@ public:
     // or -1 when it did not end in time (it is then killed).
     int Stop(std::chrono::milliseconds limit = 15s);
     void Signal(int sig);
+    // The next start gets a pipe as standard error whose reader is already gone.
+    void StderrToClosedPipe() { closedStderr_ = true; }
     int Wait(std::chrono::milliseconds limit);  // -1 when still running
     std::string Stderr() const;
     double CpuSeconds() const;         // user + system time so far
@@ -164,6 +166,7 @@ private:
     std::unique_ptr<test::DatagramListener> notify_;  // made by the first start
     std::unique_ptr<test::ChildProcess> child_;
     pid_t pid_ = -1;
+    bool closedStderr_ = false;
 };
 
 // One test's world: a folder (reachable by the postgres user), a hive, a

@@ -57,11 +57,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
         posix_spawn_file_actions_addopen(&actions, 0, options.stdinFile.c_str(), O_RDONLY, 0);
     if (!options.stdoutFile.empty())
         posix_spawn_file_actions_addopen(&actions, 1, options.stdoutFile.c_str(), flags, 0600);
-    if (!options.stderrFile.empty())
+    int closedPipe[2] = {-1, -1};
+    if (options.stderrToClosedPipe && pipe2(closedPipe, O_CLOEXEC) == 0)
+        posix_spawn_file_actions_adddup2(&actions, closedPipe[1], 2);
+    else if (!options.stderrFile.empty())
         posix_spawn_file_actions_addopen(&actions, 2, options.stderrFile.c_str(), flags, 0600);
     if (!options.workdir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.workdir.c_str());
     int rc = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    for (int fd : closedPipe)
+        if (fd >= 0) close(fd);  // no reader is left
     if (rc != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
 }
 

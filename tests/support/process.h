@@ -43,6 +43,7 @@ struct ChildOptions {
     std::string stderrFile;
     bool append = false;
     std::string workdir;
+    bool stderrToClosedPipe = false;  // standard error a pipe whose reader has gone
 };
 
 // A child process: a program started with posix_spawn, or a function run in a

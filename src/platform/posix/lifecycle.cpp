@@ -1,6 +1,7 @@
 #include "platform/lifecycle.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,10 @@ namespace telwick::platform {
 namespace {
 std::function<void(int)> endHandler;
 std::function<void(int)> eventWaiter;
-bool stopRequested = false;
+// Written from signal handlers: lock-free atomics only.
+std::atomic<bool> stopRequested{false};
+std::atomic<bool> pauseRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 }  // namespace
 
 void EndProgram(int status) {
@@ -22,8 +26,10 @@ void EndProgram(int status) {
 
 void SetEndProgramHandler(std::function<void(int)> handler) { endHandler = std::move(handler); }
 
-bool StopRequested() { return stopRequested; }
-void SetStopRequested(bool stop) { stopRequested = stop; }
+bool StopRequested() { return stopRequested.load(); }
+void SetStopRequested(bool stop) { stopRequested.store(stop); }
+bool PauseRequested() { return pauseRequested.load(); }
+void SetPauseRequested(bool pause) { pauseRequested.store(pause); }
 
 void SetEventWaiter(std::function<void(int)> waiter) { eventWaiter = std::move(waiter); }
 

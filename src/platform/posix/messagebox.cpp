@@ -1,7 +1,8 @@
 #include "platform/messagebox.h"
 
 #include <cstdlib>
-#include <iostream>
+
+#include "platform/consoleline.h"
 
 namespace telwick::platform {
 
@@ -11,7 +12,8 @@ MessageBoxHost* installedHost = nullptr;
 }  // namespace
 
 Answer ConsoleMessageBox::Show(const std::string& text, const std::string& title, Buttons buttons) {
-    std::cerr << '[' << title << "] " << text << std::endl;
+    // The text may come from remote computers: it stays one line.
+    WriteStandardError(OneLine("[" + title + "] " + text) + "\n");
     return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
 }
 

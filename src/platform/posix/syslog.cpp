@@ -4,6 +4,9 @@
 // finds the logger gone.
 #include "platform/syslog.h"
 
+#include "platform/consoleline.h"
+#include "platform/lifecycle.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -12,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -108,9 +112,10 @@ private:
                     waited = true;
                 }
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0) return Outcome::Failed;
+                // A stop does not wait for the logger.
+                if (left <= 0 || StopRequested()) return Outcome::Failed;
                 pollfd p{fd_, POLLOUT, 0};
-                int r = poll(&p, 1, static_cast<int>(left));
+                int r = poll(&p, 1, static_cast<int>(std::min<long>(left, 50)));
                 if (r < 0 && errno != EINTR) return Outcome::Failed;
                 continue;
             }
@@ -183,12 +188,7 @@ private:
 
     static void WriteToStderr(int32_t number, const std::string& text) {
         // One entry stays one line.
-        std::string line = "Telwick[" + std::to_string(number) + "]: ";
-        line.reserve(line.size() + text.size() + 1);
-        for (char c : text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
-        line.push_back('\n');
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+        WriteStandardError("Telwick[" + std::to_string(number) + "]: " + OneLine(text) + "\n");
     }
 
     std::mutex mutex_;
