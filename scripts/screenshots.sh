@@ -64,7 +64,8 @@ Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp -auth /dev/null 3>"
 pids+=($!)
 for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
@@ -266,5 +267,11 @@ shot message-box-details.png "$box"
 press "$box" Escape
 gone Telwick
 
+# The service's stop: the icon goes, and the program ends with status 0.
 kill -TERM "$telwick_pid"
+for _ in $(seq 300); do kill -0 "$telwick_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$telwick_pid" 2>/dev/null && fail "telwick did not end within 30 s of SIGTERM"
+telwick_status=0
+wait "$telwick_pid" || telwick_status=$?
+[ "$telwick_status" -eq 0 ] || fail "telwick ended with status $telwick_status"
 echo "screenshots: all pictures taken into $out"
