@@ -70,8 +70,9 @@ private:
         int details = limit / 3;
         if (auto* edit = findChild<QTextEdit*>()) edit->setFixedHeight(details);
         details += 2 * std::max(0, style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing)) + 12;
-        // The longest beginning that leaves room for the opened details.
-        qsizetype fits = 0, tooLong = whole_.size();
+        // The longest beginning that leaves room for the opened details; no
+        // screen shows ten thousand characters in two thirds of its height.
+        qsizetype fits = 0, tooLong = std::min<qsizetype>(whole_.size(), 10000);
         while (tooLong - fits > 1) {
             const qsizetype middle = fits + (tooLong - fits) / 2;
             setText(Head(middle));
