@@ -103,29 +103,37 @@ pids+=($!)
 telwick_pid=$!
 
 # --- helpers ----------------------------------------------------------------------
-# The id of the visible window with exactly this title (not the tray icon's
-# small window), waited for.
+# The id of a visible window with exactly this title, not the tray icon's
+# small one (it may carry the program's name too); empty when there is none.
+find_window() {
+  local id width
+  for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    width=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *Width: *//p')
+    if [ "${width:-0}" -gt 64 ]; then
+      echo "$id"
+      return 0
+    fi
+  done
+}
+
+# The id of the window with this title, waited for.
 window() {
   local id
   for _ in $(seq 120); do
-    for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-      if [ "$(xwininfo -id "$id" | sed -n 's/^ *Width: *//p')" -gt 64 ]; then
-        echo "$id"
-        return 0
-      fi
-    done
+    id=$(find_window "$1")
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.25
   done
   fail "no window \"$1\" within 30 s"
 }
 
-# Waits until no visible window has this title any more.
+# Waits until no window has this title any more.
 gone() {
   for _ in $(seq 300); do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    [ -z "$(find_window "$1")" ] && return 0
     sleep 0.1
   done
-  fail "the window \"$1\" did not close"
+  fail "the window \"$1\" did not close within 30 s"
 }
 
 # Keys for a window, made the active one first.
@@ -187,10 +195,10 @@ mkdir -p "$out"
 icon=""
 for _ in $(seq 300); do
   for id in $(xdotool search --class telwick 2>/dev/null); do
-    geometry=$(xwininfo -id "$id")
+    geometry=$(xwininfo -id "$id" 2>/dev/null)
     width=$(sed -n 's/^ *Width: *//p' <<<"$geometry")
     map=$(sed -n 's/^ *Map State: *//p' <<<"$geometry")
-    if [ "$map" = IsViewable ] && [ "$width" -le 64 ]; then icon=$id; break; fi
+    if [ "$map" = IsViewable ] && [ "${width:-0}" -le 64 ]; then icon=$id; break; fi
   done
   [ -n "$icon" ] && break
   kill -0 "$telwick_pid" 2>/dev/null || fail "telwick ended early"
@@ -200,11 +208,12 @@ done
 
 # A right click on the icon; the id of the menu once it is open.
 open_menu() {
-  local id
+  local id height
   xdotool mousemove --window "$icon" 8 8 click 3
   for _ in $(seq 300); do
     for id in $(xdotool search --onlyvisible --class telwick 2>/dev/null); do
-      if [ "$id" != "$icon" ] && [ "$(xwininfo -id "$id" | sed -n 's/^ *Height: *//p')" -gt 60 ]; then
+      height=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *Height: *//p')
+      if [ "$id" != "$icon" ] && [ "${height:-0}" -gt 60 ]; then
         echo "$id"
         return 0
       fi
