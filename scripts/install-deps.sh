@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql-15 postgresql-client-15
-  xvfb xauth
+  xvfb xauth openbox trayer xdotool x11-apps x11-utils x11-xserver-utils netpbm
   clang libclang-rt-14-dev
 )
 

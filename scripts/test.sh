@@ -25,6 +25,7 @@ bash scripts/check-layers.sh
 status=0
 echo "== tests"
 ctest --test-dir build --output-on-failure -j2 --timeout 600 || status=1
+timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person sees it
 
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1

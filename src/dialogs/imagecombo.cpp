@@ -6,6 +6,8 @@
 #include <QAbstractItemView>
 #include <QMenu>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 namespace {
 constexpr int KeyRole = Qt::UserRole;
@@ -47,6 +49,35 @@ void ImageCombo::showPopup() {
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() +
                             view()->verticalScrollBar()->sizeHint().width());
     QComboBox::showPopup();
+}
+
+QString ImageCombo::ShownText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return ShownText(option);
+}
+
+QString ImageCombo::ShownText(const QStyleOptionComboBox& option) const {
+    const QString text =
+        currentIndex() < 0 && !placeholderText().isEmpty() ? placeholderText() : option.currentText;
+    // The label's part of the field, as the style lays out the icon beside it.
+    int width =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width();
+    if (!option.currentIcon.isNull()) width -= option.iconSize.width() + 4;
+    return fontMetrics().elidedText(text, Qt::ElideRight, std::max(0, width - 2));
+}
+
+void ImageCombo::paintEvent(QPaintEvent*) {
+    // As the plain combo paints itself, with the text cut to the field.
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    if (currentIndex() < 0 && !placeholderText().isEmpty())
+        option.palette.setBrush(QPalette::ButtonText, option.palette.placeholderText());
+    option.currentText = ShownText(option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 void ImageCombo::keyPressEvent(QKeyEvent* event) {

@@ -110,9 +110,13 @@ void frmSystemTray::BuildMenu() {
     mnuPopup_ = std::make_unique<QMenu>("Popup");
     mnuPopup_->setObjectName("mnuPopup");
     for (int i = 0; i < MenuItemCount; ++i) {
-        auto* action = new QAction(QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
+        // A separator ("-") carries no text: styles draw a separator's text as
+        // a section title beside its line.
+        const bool separator = std::string(MenuCaptions[i]) == "-";
+        auto* action =
+            new QAction(separator ? QString() : QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
         action->setObjectName(QString("mnuMain_%1").arg(i));
-        if (std::string(MenuCaptions[i]) == "-") action->setSeparator(true);
+        action->setSeparator(separator);
         mnuPopup_->addAction(action);
         mnuMain_[static_cast<size_t>(i)] = action;
         connect(action, &QAction::triggered, this, [this, i] { mnuMain_Click(i); });

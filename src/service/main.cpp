@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     telwick::dialogs::InstallDatabaseDialog();
 
     frmSystemTray window;
+    // Every window of the program, message boxes included, carries its icon.
+    QApplication::setWindowIcon(window.windowIcon());
     // The program may be ended from deep inside a check or a dialog (no server,
     // the database given up): release what the window holds and go at once,
     // without returning into the code that asked.

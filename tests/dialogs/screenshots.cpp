@@ -1,6 +1,7 @@
-// Renders each dialog, filled from the demo database, to a PNG file for the
-// documentation: <build>/screenshots/ (or the folder given as the first
-// argument).
+// Renders each dialog, filled from the demo database, offscreen to a PNG file:
+// <build>/screenshots/ (or the folder given as the first argument). A quick
+// look without a desktop; the documentation's pictures, with window frames,
+// come from scripts/screenshots.sh.
 #include <QDir>
 #include <QPushButton>
 #include <QTreeWidget>

@@ -68,6 +68,23 @@ TEST_F(EditorTest, CombosOfferWhatTheDatabaseHoldsInItsOrder) {
     }
 }
 
+TEST_F(EditorTest, AClosedComboShowsItsWholeTextOrAnEllipsis) {
+    frmConfiguration editor;
+    auto* combo = Child<ImageCombo>(&editor, "cboComputer");
+    ASSERT_TRUE(combo->SelectKey("COM5"));
+    EXPECT_EQ(combo->ShownText(), "LAB-07 (LAB)");
+    // A large font, so that the long name cannot fit whatever the desktop's font.
+    QFont large = combo->font();
+    large.setPointSize(14);
+    combo->setFont(large);
+    ASSERT_TRUE(combo->SelectKey("COM3"));
+    const QString shown = combo->ShownText();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)) &&
+                QString("WS-ACCOUNTING (CORVANE)").startsWith(shown.chopped(1)))
+        << shown.toStdString();
+    EXPECT_LT(combo->fontMetrics().horizontalAdvance(shown), combo->width() - combo->iconSize().width());
+}
+
 TEST_F(EditorTest, CombosFollowTheLanguageAndKeepNullDomainsReadable) {
     modRegistry::SetSetting("Language", "2");
     db().Exec("UPDATE t_computer SET domainname = '' WHERE computernr = 2");

@@ -84,7 +84,8 @@ private slots:
         QAction* item = form_->mnuMain(index);
         QCOMPARE(form_->mnuPopup()->actions().at(index), item);
         QCOMPARE(item->isSeparator(), separator);
-        if (!separator) QCOMPARE(item->text(), caption);
+        // A separator with a text shows that text beside its line.
+        QCOMPARE(item->text(), separator ? QString() : caption);
         QCOMPARE(item->isChecked(), checked);
         QCOMPARE(item->isCheckable(), index == frmSystemTray::mnuEnabled);
         QCOMPARE(form_->mnuPopup()->defaultAction(), form_->mnuMain(0));
@@ -230,6 +231,63 @@ private slots:
         QCOMPARE(title, QString("Telwick"));
         QCOMPARE(text, QString("Disk C: is 95% full"));
         QVERIFY(!hasIcon);
+    }
+
+    // On the offscreen screen of 800 x 600 pixels.
+    void qtMessageBoxFitsTheScreen_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cut");
+        QString words, lines;
+        while (words.size() < 10240) words += "Backup of FILESERVER finished with 3 errors. ";
+        for (int i = 0; i < 300; ++i) lines += QString("line %1\n").arg(i);
+        QTest::newRow("short") << "Disk C: is 95% full" << false;
+        QTest::newRow("10 KB of words") << words << true;
+        QTest::newRow("10 KB without a blank") << QString(10240, 'x') << true;
+        QTest::newRow("300 lines") << lines << true;
+    }
+    void qtMessageBoxFitsTheScreen() {
+        QFETCH(QString, text);
+        QFETCH(bool, cut);
+        QApplication::setWindowIcon(form_->windowIcon());
+        QRect box, opened;
+        QString shown, details;
+        bool okInside = false, icon = false;
+        QTimer::singleShot(0, [&] {
+            auto* b = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(b);
+            box = b->geometry();
+            shown = b->text();
+            details = b->detailedText();
+            icon = !b->windowIcon().isNull();
+            for (auto* button : b->buttons())
+                if (b->buttonRole(button) == QMessageBox::ActionRole) button->click();  // "Show Details..."
+            QApplication::processEvents();
+            opened = b->geometry();
+            QAbstractButton* ok = b->button(QMessageBox::Ok);
+            okInside = ok->isVisible() && b->rect().contains(QRect(ok->mapTo(b, QPoint(0, 0)), ok->size()));
+            ok->click();
+        });
+        telwick::platform::qt::QtMessageBox().Show(text.toStdString(), "Telwick", Buttons::Ok);
+        QApplication::setWindowIcon(QIcon());
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        // Beside the title, room for a window manager's icon and buttons.
+        QVERIFY(box.width() >= QFontMetrics(bold).horizontalAdvance("Telwick") + 150);
+        QVERIFY(box.width() <= screen.width());
+        QVERIFY2(box.height() <= screen.height() * 2 / 3, qPrintable(QString::number(box.height())));
+        QVERIFY2(opened.height() <= screen.height() * 2 / 3, qPrintable(QString::number(opened.height())));
+        QVERIFY(okInside);
+        QVERIFY(icon);
+        if (!cut) {
+            QCOMPARE(shown, text);
+            QVERIFY(details.isEmpty());
+            return;
+        }
+        QCOMPARE(details, text);
+        QVERIFY(shown.endsWith(QString(" \u2026")));
+        QVERIFY(shown.size() > 100);
+        QVERIFY(text.startsWith(shown.chopped(2)));
     }
 };
 

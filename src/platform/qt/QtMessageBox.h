@@ -1,5 +1,7 @@
-// The message boxes of a desktop: modal Qt boxes with the program's title,
-// OK or Yes/No (Yes the default), no icon.
+// The message boxes of a desktop: modal Qt boxes with the program's title and
+// window icon, OK or Yes/No (Yes the default), no icon inside. A box fits the
+// screen: wide enough for its title, at most two thirds of the screen high; the
+// whole of a longer text is behind "Show Details...".
 #pragma once
 
 #include "platform/messagebox.h"
