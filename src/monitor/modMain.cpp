@@ -2,7 +2,6 @@
 // the loading of the monitors from them.
 #include "monitor/modMain.h"
 
-#include <cmath>
 #include <limits>
 #include <set>
 
@@ -96,10 +95,11 @@ std::string RecordOfMonitor(const clsMonitor& monitor) {
 
 int32_t MessageBoxLimit(const std::string& text) {
     if (!modSettings::IsNumeric(text)) return 0;
-    const double value = std::round(modSettings::NumericValue(text));
-    if (!(value >= 1)) return 0;
+    // Rounded as every numeric setting is (halves to the even neighbour).
+    const double value = modSettings::NumericValue(text);
+    if (!(value > 0)) return 0;
     if (value >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
+    return modSettings::ToLong(value);
 }
 
 void KeepPositions() {
