@@ -111,8 +111,10 @@ void KeepPositions() {
 }
 
 void LoadMonitorings() {
-    // The old monitors go first; every new one starts at the newest event,
-    // or, with Resume on and its record unchanged, where it stood.
+    // The old monitors go first (their positions kept, should the last write
+    // have failed); every new one starts at the newest event, or, with Resume
+    // on and its record unchanged, where it stood.
+    KeepPositions();
     Monitors.clear();
     positions.Clear();
     ResumeOn = modRegistry::GetSetting("Resume") == "1";
