@@ -121,6 +121,7 @@ void LoadMonitorings() {
     MaxMessageBoxes = MessageBoxLimit(modRegistry::GetSetting("MaxMessageBoxes"));
     std::map<std::string, modPositions::Kept> kept;
     if (ResumeOn) kept = modPositions::ReadAll();
+    else modPositions::ForgetAll();
     std::set<std::string> loaded;
     bool whole = true;
     for (int32_t i = 0;; ++i) {

@@ -24,6 +24,11 @@ std::optional<Kept> Parse(const std::string& text) {
     return kept;
 }
 
+void ForgetAll() {
+    if (hive::KeyExists(modRegistry::HKEY_LOCAL_MACHINE, StateKey) == hive::Status::Ok)
+        hive::DeleteKey(modRegistry::HKEY_LOCAL_MACHINE, StateKey);
+}
+
 std::map<std::string, Kept> ReadAll() {
     std::map<std::string, Kept> all;
     std::vector<hive::Value> values;

@@ -23,6 +23,10 @@ std::string Format(int64_t covered, const std::string& record);
 // Nothing when the text does not begin with a number of 0 or more followed by ";".
 std::optional<Kept> Parse(const std::string& text);
 
+// Removes every kept position (Resume is off: positions kept long ago would
+// bring back events reported since).
+void ForgetAll();
+
 // Every kept position by value name, in one read of the hive; empty when there
 // is none or the hive cannot be read.
 std::map<std::string, Kept> ReadAll();

@@ -103,12 +103,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "1",
                     [](Sandbox&) {
                         const std::string text = "999999;" + Sandbox::Record(false, true, false);
-                        hive::WriteValue(modRegistry::HKEY_LOCAL_MACHINE, modPositions::StateKey, "config0",
-                                         modRegistry::REG_SZ, text + '\0');
+                        hive::WriteValues(modRegistry::HKEY_LOCAL_MACHINE, modPositions::StateKey,
+                                          {{"config0", modRegistry::REG_SZ, text + '\0'}});
                     },
                     false},
-        RestartCase{"ResumeOff", "Resume missing: today's behaviour, the events stored while down are skipped",
-                    nullptr, nullptr, false},
+        RestartCase{"ResumeOff",
+                    "Resume missing, a position kept from an earlier run: today's behaviour, the events stored "
+                    "while down are skipped, and the old position is dropped",
+                    nullptr,
+                    [](Sandbox&) {
+                        const std::string text = "0;" + Sandbox::Record(false, true, false);
+                        hive::WriteValues(modRegistry::HKEY_LOCAL_MACHINE, modPositions::StateKey,
+                                          {{"config0", modRegistry::REG_SZ, text + '\0'}});
+                    },
+                    false},
         RestartCase{"ResumeNotOne", "Resume \"yes\": the same as missing", "yes", nullptr, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
