@@ -255,7 +255,7 @@ std::string frmSystemTray::StatusText() const {
     std::string text;
     if (paused_) text = "Paused";
     else if (started_) text = "Running, checking every " + std::to_string(checkInterval_) + " ms";
-    else return "Starting";
+    else text = "Starting";
     if (const std::time_t since = modDatabase::OutageSince())
         text += "; database unreachable since " + TimeText(since);
     if (lastCheckAt_ != 0) {
