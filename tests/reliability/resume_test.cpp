@@ -204,29 +204,21 @@ TEST_P(FloodGuard, BoxesOfOneCheck) {
     const std::string err = svc.Stderr();
     Tally t = Compare(events, log.Messages("110"));
     RecordTally("", t);
-    EXPECT_EQ(t.missing, 0);
-    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(t.missing + t.duplicates, 0);
     const int boxes = Lines(err, "[Telwick] Event ");
-    const int summaries = Lines(err, "[Telwick] " + std::to_string(c.events - c.boxes) + " more events matched.");
     Figure("message_boxes", boxes);
-    Figure("summary_boxes", summaries);
     EXPECT_EQ(boxes, c.boxes);
-    EXPECT_EQ(summaries, summary ? 1 : 0);
-    EXPECT_EQ(Lines(err, "[Telwick] "), c.boxes + (summary ? 1 : 0));
-    if (summary) {
-        EXPECT_NE(err.find("The newest of them, event " + std::to_string(events.back()) + ": Event " +
-                           std::to_string(events.back()) + "\n"),
-                  std::string::npos)
-            << err;
-    }
-    Outcome(std::to_string(boxes) + " boxes and " + std::to_string(summaries) + " summary for " +
+    EXPECT_EQ(Lines(err, "[Telwick] "), c.boxes + (summary ? 1 : 0));  // the summary, and nothing else
+    const std::string last = std::to_string(events.back());
+    const std::string summaryLine = "[Telwick] " + std::to_string(c.events - c.boxes) +
+                                    " more events matched. The newest of them, event " + last + ": Event " + last;
+    EXPECT_EQ(err.find(summaryLine + "\n") != std::string::npos, summary) << err;
+    Outcome(std::to_string(boxes) + (summary ? " boxes and a summary" : " boxes") + " for " +
             std::to_string(t.reported) + " entries");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FloodGuard,
-                         ::testing::Values(FloodCase{"Five", "5", 1000, 5}, FloodCase{"Missing", nullptr, 30, 30},
-                                           FloodCase{"Zero", "0", 30, 30},
-                                           FloodCase{"NotANumber", "five", 30, 30}),
+                         ::testing::Values(FloodCase{"Five", "5", 1000, 5}, FloodCase{"Missing", nullptr, 30, 30}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- the status line ---------------------------------------------------------------------------
