@@ -7,7 +7,10 @@
 //                on SQLite and (with TELWICK_PG_DSN set) on PostgreSQL;
 //   PeakRss1M    the peak resident memory of a check over 1,000,000 events, in
 //                a process of its own;
-//   ParseValue   a record field and fields of a 100 KB parameter list.
+//   ParseValue   a record field and fields of a 100 KB parameter list;
+//   KeepPositions100  the positions of 100 monitors kept in the hive at the
+//                end of a tick (Resume on): every monitor moved (one hive
+//                transaction of 100 values), and none moved (no write).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -43,6 +46,7 @@
 #include "settings/crypt.h"
 #include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "monitor/positions.h"
 #include "platform/syslog.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
@@ -466,6 +470,32 @@ void BM_ParseValue_100KB(benchmark::State& state) {
                             static_cast<int64_t>(state.range(0) == 0 ? 12 : list.size()));
 }
 BENCHMARK(BM_ParseValue_100KB)->Arg(0)->Arg(1);  // the first field, the last one
+
+// --- positions kept across a restart ----------------------------------------------
+
+void BM_KeepPositions100(benchmark::State& state) {
+    const std::string dir = MakeTempDir();
+    setenv("TELWICK_REGISTRY", (dir + "/registry.db").c_str(), 1);
+    modRegistry::CreateProgramKey();
+    const bool moved = state.range(0) == 0;
+    modPositions::Keeper keeper;
+    std::vector<int64_t> covered;
+    for (int i = 0; i < 100; ++i) {
+        const std::string record = std::to_string(i) + ";;5;1;1;0;/opt/corvane/jobs/alert" + std::to_string(i) + ".sh;";
+        keeper.Track("config" + std::to_string(i), record, std::nullopt);
+        covered.push_back(4000000000LL + i * 1000);
+    }
+    if (!keeper.Save(covered)) Die("the hive refused the positions");
+    for (auto _ : state) {
+        if (moved)
+            for (auto& c : covered) c += 17;
+        if (!keeper.Save(covered)) Die("the hive refused the positions");
+    }
+    state.counters["values_per_tick"] = moved ? 100 : 0;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+BENCHMARK(BM_KeepPositions100)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);  // all moved, none moved
 
 }  // namespace
 

@@ -36,6 +36,8 @@ constexpr int LastBackoffMs = 60000;
 int nextBackoffMs = FirstBackoffMs;
 // The system log hears once that the connection was lost, and once that it is back.
 bool lossReported = false;
+std::time_t outageSince = 0;
+std::function<void()> outageObserver;
 
 const char* const Module = "modDatabase";
 const char* const Procedure = "CheckDB";
@@ -68,11 +70,17 @@ void ConnectionStands() {
     nextBackoffMs = FirstBackoffMs;
     if (lossReported) {
         lossReported = false;
+        outageSince = 0;
         platform::WriteEventLog(platform::EventInformation, 112, "Database connection restored");
+        if (outageObserver) outageObserver();
     }
 }
 
 }  // namespace
+
+std::time_t OutageSince() { return outageSince; }
+
+void SetOutageObserver(std::function<void()> observer) { outageObserver = std::move(observer); }
 
 void SetRetryObserver(std::function<void(int32_t)> observer) { retryObserver = std::move(observer); }
 
@@ -111,6 +119,7 @@ bool CheckDB() {
     int16_t retry = 0;
     bool newConnection = false;
     bool afterYes = false;
+    std::time_t failedAt = 0;
 
     for (;;) {
         // 1. A new attempt after a Yes: let time pass, and let a stop end the loop.
@@ -160,6 +169,7 @@ bool CheckDB() {
             } catch (const std::exception& e) {
                 failure = e.what();
             }
+            if (failedAt == 0) failedAt = std::time(nullptr);
             if (retry >= 3) break;
             if (platform::StopRequested()) return false;
             if (retryObserver) retryObserver(retry + 1);
@@ -170,7 +180,9 @@ bool CheckDB() {
         // The question, answered Yes by the console host.
         if (!lossReported) {
             lossReported = true;
+            outageSince = failedAt;
             platform::WriteEventLog(platform::EventError, 111, "Database connection lost: " + failure);
+            if (outageObserver) outageObserver();
         }
         const auto answer =
             platform::ShowMessage(modMain::GetMessageText(2), "Database", platform::Buttons::YesNo);
@@ -202,6 +214,7 @@ void Reset() {
     DBPassword.clear();
     nextBackoffMs = FirstBackoffMs;
     lossReported = false;
+    outageSince = 0;
 }
 
 }  // namespace modDatabase

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,14 @@ void ShowDatabaseDialog();
 void CloseSharedConnection();
 // Forget everything (tests): connection, cache, counters.
 void Reset();
+
+// While the database is unreachable (from the loss the system log heard of
+// until the connection stands again): the time of the first failed attempt of
+// this outage; 0 otherwise.
+std::time_t OutageSince();
+// Told when an outage begins and when it ends (the service shows it in its
+// status; nullptr removes it).
+void SetOutageObserver(std::function<void()> observer);
 
 // Told the retry number (1 to 3) before each automatic retry of the probe, just
 // before its pause (tests; nullptr removes it).

@@ -47,6 +47,39 @@ void FillPlaceholders(std::string& text, const std::string& parameter) {
     }
 }
 
+// The message boxes of one check, held to the limit "MaxMessageBoxes" sets: the
+// rows beyond it get their other actions as usual, and one box at the end of
+// the check tells how many more matched and shows the newest of them.
+class BoxLimit {
+public:
+    explicit BoxLimit(int32_t limit) : limit_(limit) {}
+    void Show(int64_t eventLogNr, const std::string& message) {
+        if (limit_ <= 0 || shown_ < limit_) {
+            ++shown_;
+            telwick::platform::ShowMessage(message, "Telwick", telwick::platform::Buttons::Ok);
+            return;
+        }
+        ++heldBack_;
+        newestNr_ = eventLogNr;
+        newest_ = message;
+    }
+    void Summarize() {
+        if (heldBack_ == 0) return;
+        const std::string text = std::to_string(heldBack_) + (heldBack_ == 1 ? " more event" : " more events") +
+                                 " matched. The newest of them, event " + std::to_string(newestNr_) + ": " +
+                                 newest_;
+        heldBack_ = 0;
+        telwick::platform::ShowMessage(text, "Telwick", telwick::platform::Buttons::Ok);
+    }
+
+private:
+    int32_t limit_;
+    int32_t shown_ = 0;
+    int64_t heldBack_ = 0;
+    int64_t newestNr_ = 0;
+    std::string newest_;
+};
+
 }  // namespace
 
 clsMonitor::clsMonitor() {
@@ -64,6 +97,11 @@ int32_t clsMonitor::ReadNewest(int32_t fallback) {
     if (!rs_.EOF_() && !rs_.IsNull(0)) newest = ToInt32(rs_.Integer(0));
     rs_.Close();
     return newest;
+}
+
+void clsMonitor::ResumeFrom(int64_t covered) {
+    if (covered >= 0 && covered < lastEventLogNr_)
+        lastEventLogNr_ = static_cast<decltype(lastEventLogNr_)>(covered);
 }
 
 void clsMonitor::UpdateLastEventLogNr() {
@@ -89,6 +127,7 @@ std::string clsMonitor::BuildQuery(int32_t newest) const {
 }
 
 void clsMonitor::Check() {
+    BoxLimit boxes(modMain::MaxMessageBoxes);
     try {
         telwick::platform::ReapPrograms();  // batch programs started by earlier checks
         // The window: above the number covered so far, up to the newest number
@@ -113,13 +152,14 @@ void clsMonitor::Check() {
 
             // From here on this row counts as handled, whatever its actions do.
             lastEventLogNr_ = std::max(lastEventLogNr_, eventLogNr);
+            ++modMain::EventsActedOn;
 
             if (writeEventLog_ &&
                 !telwick::platform::WriteEventLog(telwick::platform::EventInformation, EventLogNumber, message))
                 throw telwick::Fault(telwick::FaultNr::EventLog, "The event-log entry could not be written");
             if (executeBatch_ && telwick::platform::FileExists(batchFile_))
                 telwick::platform::StartProgram(batchFile_, message);
-            if (showMsgBox_) telwick::platform::ShowMessage(message, "Telwick", telwick::platform::Buttons::Ok);
+            if (showMsgBox_) boxes.Show(eventLogNr, message);
 
             rs_.MoveNext();
         }
@@ -138,5 +178,9 @@ void clsMonitor::Check() {
             modDatabase::CloseSharedConnection();
         } catch (const std::exception&) {
         }
+    }
+    try {
+        boxes.Summarize();
+    } catch (const std::exception&) {
     }
 }

@@ -38,6 +38,9 @@ public:
     // The highest event number covered so far (read-only, for the tests and the
     // list dialog's neighbours).
     int32_t lastEventLogNr() const { return lastEventLogNr_; }
+    // Goes on from a number covered before a restart, when it is not above the
+    // newest number read at creation (a renumbered table starts at the newest).
+    void ResumeFrom(int64_t covered);
     // The query text of the next check for the given newest number (tests).
     std::string BuildQuery(int32_t newest) const;
 

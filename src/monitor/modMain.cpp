@@ -2,6 +2,10 @@
 // the loading of the monitors from them.
 #include "monitor/modMain.h"
 
+#include <limits>
+#include <set>
+
+#include "monitor/positions.h"
 #include "settings/errors.h"
 #include "platform/lifecycle.h"
 #include "settings/registry.h"
@@ -12,6 +16,9 @@ namespace modMain {
 bool ChecksAllowed = false;
 std::string ConfigValue;
 std::vector<std::unique_ptr<clsMonitor>> Monitors;
+bool ResumeOn = false;
+int32_t MaxMessageBoxes = 0;
+int64_t EventsActedOn = 0;
 
 namespace {
 
@@ -19,6 +26,8 @@ const std::string EscapeToken = "[trdoppu]";
 const std::string Separator = ";";
 
 std::function<bool()> checkGuard;
+// One entry per monitor of Monitors, in the same order, while Resume is on.
+modPositions::Keeper positions;
 
 // Every occurrence of from (not empty) replaced by to, left to right; what is
 // put in is not looked at again.
@@ -84,17 +93,68 @@ std::string RecordOfMonitor(const clsMonitor& monitor) {
            EscapeValue(monitor.batchFile()) + ";";
 }
 
+int32_t MessageBoxLimit(const std::string& text) {
+    if (!modSettings::IsNumeric(text)) return 0;
+    // Rounded as every numeric setting is (halves to the even neighbour).
+    const double value = modSettings::NumericValue(text);
+    if (!(value > 0)) return 0;
+    if (value >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return modSettings::ToLong(value);
+}
+
+void KeepPositions() {
+    if (!ResumeOn) return;
+    std::vector<int64_t> covered;
+    covered.reserve(Monitors.size());
+    for (const auto& monitor : Monitors) covered.push_back(monitor->lastEventLogNr());
+    positions.Save(covered);
+}
+
 void LoadMonitorings() {
-    // The old monitors go first; every new one starts at the newest event.
+    // The old monitors go first (their positions kept, should the last write
+    // have failed); every new one starts at the newest event, or, with Resume
+    // on and its record unchanged, where it stood.
+    KeepPositions();
     Monitors.clear();
+    positions.Clear();
+    ResumeOn = modRegistry::GetSetting("Resume") == "1";
+    MaxMessageBoxes = MessageBoxLimit(modRegistry::GetSetting("MaxMessageBoxes"));
+    std::map<std::string, modPositions::Kept> kept;
+    if (ResumeOn) kept = modPositions::ReadAll();
+    else modPositions::ForgetAll();
+    std::set<std::string> loaded;
+    bool whole = true;
     for (int32_t i = 0;; ++i) {
-        const std::string record = modRegistry::GetSetting("config" + std::to_string(i));
-        if (record.empty()) return;
+        const std::string name = "config" + std::to_string(i);
+        const std::string record = modRegistry::GetSetting(name);
+        if (record.empty()) break;
         std::unique_ptr<clsMonitor> monitor;
-        if (!Attempt("modMain", "LoadMonitorings", [&] { monitor = MonitorFromRecord(record); }))
-            return;  // the monitors loaded so far stay
+        if (!Attempt("modMain", "LoadMonitorings", [&] { monitor = MonitorFromRecord(record); })) {
+            whole = false;  // the monitors loaded so far stay
+            break;
+        }
+        if (ResumeOn) {
+            std::optional<int64_t> written;
+            if (auto found = kept.find(name); found != kept.end() && found->second.record == record) {
+                monitor->ResumeFrom(found->second.covered);
+                written = found->second.covered;
+            }
+            positions.Track(name, record, written);
+            loaded.insert(name);
+        }
         Monitors.push_back(std::move(monitor));
     }
+    if (!ResumeOn) return;
+    // Positions of records that are gone would wait for a record of the same
+    // text to come back under that name; they go, unless the load ended early
+    // (the records behind may still be there).
+    if (whole) {
+        std::vector<std::string> stale;
+        for (const auto& [name, position] : kept)
+            if (!loaded.count(name)) stale.push_back(name);
+        positions.RemoveLater(std::move(stale));
+    }
+    KeepPositions();
 }
 
 void SetCheckGuard(std::function<bool()> mayGoOn) { checkGuard = std::move(mayGoOn); }

@@ -18,6 +18,23 @@ extern std::string ConfigValue;
 // The loaded monitors, in the order of the stored records.
 extern std::vector<std::unique_ptr<clsMonitor>> Monitors;
 
+// The opt-in settings, read at every load of the monitors. ResumeOn: "Resume"
+// is "1"; each monitor whose record is unchanged goes on from the number it had
+// covered before. MaxMessageBoxes: a positive "MaxMessageBoxes" limits the
+// message boxes of one check; 0 (missing, 0, not a number) sets no limit.
+extern bool ResumeOn;
+extern int32_t MaxMessageBoxes;
+// The rows that all checks have acted on since the program started.
+extern int64_t EventsActedOn;
+
+// The limit that a "MaxMessageBoxes" text sets: its number when it is numeric
+// and positive (capped to 32 bits), else 0.
+int32_t MessageBoxLimit(const std::string& text);
+
+// With Resume on: the covered numbers that changed since they were last kept
+// go to the hive, all in one transaction. Nothing without Resume.
+void KeepPositions();
+
 // Field index (from 1) of value, with every "[trdoppu]" turned back into ";".
 // Positions are not limited to 16 bits.
 std::string ParseValue(const std::string& value, int32_t index, const std::string& separator);
@@ -25,7 +42,9 @@ std::string ParseValue(const std::string& value, int32_t index, const std::strin
 std::string EscapeValue(const std::string& text);
 
 // Rebuilds Monitors from "config0", "config1", ... up to the first empty value.
-// Failures go to ReportError ("modMain", "LoadMonitorings").
+// Failures go to ReportError ("modMain", "LoadMonitorings"). With Resume on,
+// an unchanged record goes on from its kept position, and the positions of the
+// new monitors are kept at once.
 void LoadMonitorings();
 // Builds one monitor from a record (its construction reads the newest number).
 std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record);

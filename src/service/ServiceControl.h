@@ -46,6 +46,10 @@ public:
 
     // One entry in the system log under the service's name.
     virtual bool LogEvent(int16_t type, int32_t number, const std::string& text) = 0;
+
+    // The line the service manager shows for the running service (what the
+    // last check did). Never waits for the service manager.
+    virtual void SetStatus(const std::string& text) { (void)text; }
 };
 
 }  // namespace telwick::service

@@ -143,7 +143,7 @@ bool Notify(const std::string& socketPath, const std::string& state) {
 
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    ssize_t sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
+    ssize_t sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                           reinterpret_cast<const sockaddr*>(&addr), length);
     close(fd);
     return sent == static_cast<ssize_t>(state.size());
@@ -323,6 +323,10 @@ void SystemdService::StopService() {
 
 bool SystemdService::LogEvent(int16_t type, int32_t number, const std::string& text) {
     return telwick::platform::WriteEventLog(type, number, text);
+}
+
+void SystemdService::SetStatus(const std::string& text) {
+    if (requests_) Notify("STATUS=" + text);
 }
 
 void SystemdService::InstallSignalHandlers() {

@@ -39,7 +39,8 @@ std::string SystemctlProgram();
 bool RunSystemctl(const std::string& program, bool userUnit, const std::vector<std::string>& args);
 
 // One datagram in the notify protocol to the given socket path ("@..." is
-// an abstract address). False when there is no socket or the send failed.
+// an abstract address). False when there is no socket or the send failed; a
+// receiver whose queue is full loses the datagram rather than holding us up.
 bool Notify(const std::string& socketPath, const std::string& state);
 
 }  // namespace systemd
@@ -67,6 +68,7 @@ public:
     void StopService() override;
 
     bool LogEvent(int16_t type, int32_t number, const std::string& text) override;
+    void SetStatus(const std::string& text) override;
 
     bool debug() const { return debug_; }
     bool dispatching() const { return requests_ != nullptr; }

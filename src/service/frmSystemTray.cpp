@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <ctime>
 #include <iostream>
 #include <new>
 
@@ -67,6 +68,15 @@ void LoadStep(Step&& step) {
     }
 }
 
+// A moment of the status line, in local time.
+std::string TimeText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 const char* const MenuCaptions[frmSystemTray::MenuItemCount] = {
     "Notify settings...", "Database settings...", "-", "Enabled", "-", "Exit"};
 
@@ -96,9 +106,12 @@ frmSystemTray::frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> c
 
     BuildMenu();
     modMain::SetCheckGuard([this] { return CheckMayGoOn(); });
+    // An outage holds the tick in its reconnect loop: the status says so at once.
+    modDatabase::SetOutageObserver([this] { PublishStatus(); });
 }
 
 frmSystemTray::~frmSystemTray() {
+    modDatabase::SetOutageObserver(nullptr);
     modMain::SetCheckGuard(nullptr);
     telwick::platform::qt::RemoveEventWaiter();
     tmrTimer_.stop();
@@ -164,6 +177,7 @@ void frmSystemTray::Form_Unload() {
     } catch (...) {
     }
     try {
+        modMain::KeepPositions();  // nothing new after the last tick, as a rule
         modMain::Monitors.clear();
     } catch (...) {
     }
@@ -242,9 +256,27 @@ bool frmSystemTray::NTService_Continue() {
 }
 
 std::string frmSystemTray::StatusText() const {
-    if (paused_) return "Paused";
-    if (started_) return "Running, checking every " + std::to_string(checkInterval_) + " ms";
-    return "Starting";
+    std::string text;
+    if (paused_) text = "Paused";
+    else if (started_) text = "Running, checking every " + std::to_string(checkInterval_) + " ms";
+    else text = "Starting";
+    if (const std::time_t since = modDatabase::OutageSince())
+        text += "; database unreachable since " + TimeText(since);
+    if (lastCheckAt_ != 0) {
+        text += "; last check " + TimeText(lastCheckAt_) + ": " + std::to_string(lastChecked_) +
+                (lastChecked_ == 1 ? " monitor" : " monitors") + " checked";
+        if (newestEvent_) text += ", newest event " + std::to_string(*newestEvent_);
+        text += ", " + std::to_string(modMain::EventsActedOn) + " events acted on since start";
+    }
+    return text;
+}
+
+void frmSystemTray::PublishStatus() {
+    // Only a changed line goes out: a short interval sends one a second at most.
+    const std::string text = StatusText();
+    if (text == publishedStatus_) return;
+    publishedStatus_ = text;
+    NTService().SetStatus(text);
 }
 
 void frmSystemTray::ReportRequestFailure(int32_t number, const std::string& description) {
@@ -278,9 +310,19 @@ void frmSystemTray::tmrTimer_Timer() {
     try {
         platform::ReapPrograms();
         if (modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked()) {
+            size_t checked = 0;
             for (size_t i = 0; i < modMain::Monitors.size(); ++i) {
                 if (!modMain::CheckMayGoOn()) break;
                 modMain::Monitors[i]->Check();
+                ++checked;
+            }
+            // The positions reached, once for the whole tick.
+            modMain::KeepPositions();
+            lastCheckAt_ = std::time(nullptr);
+            lastChecked_ = checked;
+            for (const auto& monitor : modMain::Monitors) {
+                const int64_t covered = monitor->lastEventLogNr();
+                if (!newestEvent_ || covered > *newestEvent_) newestEvent_ = covered;
             }
         }
         KeepTrayIcon();
@@ -296,6 +338,10 @@ void frmSystemTray::tmrTimer_Timer() {
         QTimer::singleShot(0, this, [this] {
             if (!platform::StopRequested()) OpenConfigurations();
         });
+    }
+    try {
+        PublishStatus();
+    } catch (...) {
     }
     emit ticked();
 }

@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "service/ServiceControl.h"
@@ -112,6 +114,8 @@ private:
     bool CheckMayGoOn() const;
     void SetTimerInterval(int32_t interval);
     void ReportRequestFailure(int32_t number, const std::string& description);
+    // Hands StatusText to the service control when it changed.
+    void PublishStatus();
 
     std::unique_ptr<telwick::service::ServiceControl> control_;
     QTimer tmrTimer_;
@@ -127,4 +131,9 @@ private:
     bool inTick_ = false;
     bool configurationsPending_ = false;  // asked for while a tick ran
     int ticks_ = 0;
+    // What the last tick that checked did, for the status line.
+    std::time_t lastCheckAt_ = 0;
+    size_t lastChecked_ = 0;
+    std::optional<int64_t> newestEvent_;
+    std::string publishedStatus_;
 };

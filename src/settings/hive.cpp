@@ -513,6 +513,43 @@ Status CreateKey(uint32_t root, const std::string& parent, const std::string& su
     });
 }
 
+Status WriteValues(uint32_t root, const std::string& path, const std::vector<Value>& values,
+                   const std::vector<std::string>& removals) {
+    std::vector<std::string> names;
+    if (!SplitPath(path, names)) return Status::Invalid;
+    for (const auto& v : values)
+        if (!ValidValueName(v.name)) return Status::Invalid;
+    for (const auto& name : removals)
+        if (!ValidValueName(name)) return Status::Invalid;
+    return Transact(true, [&](Ctx& ctx) {
+        int64_t id = 0;
+        Status s = ctx.Resolve(root, path, id);
+        if (s != Status::Ok && s != Status::NotFound) return s;
+        if (!ctx.ReadyToWrite()) return Status::Failed;
+        if (s == Status::NotFound) {
+            id = FindRoot(root)->id;
+            bool made = false;
+            for (const auto& name : names) CreateOne(ctx, id, name, id, made);
+        }
+        Stmt up(ctx.db,
+                "INSERT INTO hive_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
+                " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+        for (const auto& v : values) {
+            up.Reset();
+            up.Bind(1, id).Bind(2, v.name).Bind(3, Fold(v.name)).Bind(4, static_cast<int64_t>(v.type));
+            up.Bind(5, v.data);
+            up.Step();
+        }
+        Stmt del(ctx.db, "DELETE FROM hive_values WHERE key = ?1 AND fold = ?2");
+        for (const auto& name : removals) {
+            del.Reset();
+            del.Bind(1, id).Bind(2, Fold(name));
+            del.Step();
+        }
+        return Status::Ok;
+    });
+}
+
 Status CreateKeyPath(uint32_t root, const std::string& path, bool* created) {
     std::vector<std::string> names;
     if (!SplitPath(path, names)) return Status::Invalid;

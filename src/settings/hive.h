@@ -67,6 +67,12 @@ Status ReadValue(uint32_t root, const std::string& path, const std::string& name
 Status WriteValue(uint32_t root, const std::string& path, const std::string& name, uint32_t type,
                   const std::string& data);
 
+// Writes several values of one key and removes others, all in one transaction:
+// all of it is stored, or none. The key and the keys above it are made when
+// missing. Removing a value that is not there is no failure.
+Status WriteValues(uint32_t root, const std::string& path, const std::vector<Value>& values,
+                   const std::vector<std::string>& removals = {});
+
 // Creates or finds the key subKey directly below parent; the parent must exist.
 // An empty subKey names the parent itself.
 Status CreateKey(uint32_t root, const std::string& parent, const std::string& subKey);

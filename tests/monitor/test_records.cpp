@@ -6,6 +6,7 @@
 #include <string>
 
 #include "monitor/modMain.h"
+#include "monitor/positions.h"
 
 using modMain::EscapeValue;
 using modMain::ParseValue;
@@ -101,3 +102,20 @@ TEST(EscapeValue, AnEscapedFieldReadsBackUnchanged) {
 }
 
 }  // namespace
+
+// The kept form of a position and the texts of "MaxMessageBoxes".
+TEST(OptInSettings, KeptPositionsAndBoxLimitsRead) {
+    const std::string record = "12;;3;0;1;1;C:\\jobs\\a[trdoppu]b.bat;";
+    auto kept = modPositions::Parse(modPositions::Format(9007199254740993, record));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->covered, 9007199254740993);  // 64 bits, no rounding
+    EXPECT_EQ(kept->record, record);
+    for (const char* bad : {"", ";x;", "12", "-4;x;", "1x;x;", " 4;x;", "99999999999999999999;x;"})
+        EXPECT_FALSE(modPositions::Parse(bad)) << bad;
+    EXPECT_EQ(modPositions::Parse("0;")->record, "");
+
+    const std::pair<const char*, int32_t> limits[] = {
+        {"5", 5}, {" 7 ", 7}, {"2.5", 2}, {"3.5", 4}, {"", 0}, {"0", 0}, {"-3", 0}, {"five", 0},
+        {"5x", 0}, {"0.4", 0}, {"1e12", std::numeric_limits<int32_t>::max()}};
+    for (const auto& [text, limit] : limits) EXPECT_EQ(modMain::MessageBoxLimit(text), limit) << text;
+}

@@ -141,6 +141,9 @@ public:
     // once its start request went through (the monitors are loaded then).
     void Start(const std::vector<std::string>& args = {});
     bool WaitReady(std::chrono::milliseconds limit = 30s);
+    // The next message to the notify socket that holds text (the ones before it
+    // are read and dropped), or the empty text when none came in time.
+    std::string WaitNotify(const std::string& text, std::chrono::milliseconds limit = 30s);
     // Start, WaitReady and a test failure when it did not become ready.
     void StartReady(const std::vector<std::string>& args = {});
     pid_t pid() const { return pid_; }

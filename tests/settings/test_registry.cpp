@@ -89,6 +89,27 @@ TEST_F(Registry, WritesNeverCreateKeys) {
     EXPECT_EQ(hive::KeyExists(HKEY_LOCAL_MACHINE, kKey), hive::Status::NotFound);
 }
 
+TEST_F(Registry, SeveralValuesAreWrittenTogetherOrNotAtAll) {
+    const std::string state = kKey + "\\State";
+    // On a missing hive: the file, the keys above and the values in one go.
+    ASSERT_EQ(hive::WriteValues(HKEY_LOCAL_MACHINE, state, {{"a", REG_SZ, std::string("1\0", 2)}, {"b", REG_SZ, ""}}),
+              hive::Status::Ok);
+    EXPECT_EQ(Get("a", nullptr, state), "1");
+    // Updates, a removal (and one of a value that is not there); a bad name
+    // anywhere leaves everything as it was.
+    EXPECT_EQ(hive::WriteValues(HKEY_LOCAL_MACHINE, state, {{"A", REG_SZ, std::string("2\0", 2)}}, {"nope", "b"}),
+              hive::Status::Ok);
+    EXPECT_EQ(hive::WriteValues(HKEY_LOCAL_MACHINE, state, {{"a", REG_SZ, std::string("3\0", 2)}},
+                                {std::string("x\0y", 3)}),
+              hive::Status::Invalid);
+    std::vector<hive::Value> values;
+    std::vector<std::string> subKeys;
+    ASSERT_EQ(hive::ListKey(HKEY_LOCAL_MACHINE, state, values, subKeys), hive::Status::Ok);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, "a");
+    EXPECT_EQ(values[0].data, std::string("2\0", 2));
+}
+
 TEST_F(Registry, AnotherMachineNeverAnswers) {
     CreateProgramKey();
     ASSERT_TRUE(SetSetting("Server", "db1"));
