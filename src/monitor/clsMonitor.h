@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "database/adodb.h"
@@ -36,15 +37,15 @@ public:
     void Check();
 
     // The highest event number covered so far (read-only, for the tests and the
-    // list dialog's neighbours).
-    int32_t lastEventLogNr() const { return lastEventLogNr_; }
+    // list dialog's neighbours). Event numbers are 64-bit, as the database has them.
+    int64_t lastEventLogNr() const { return lastEventLogNr_; }
     // The query text of the next check for the given newest number (tests).
-    std::string BuildQuery(int32_t newest) const;
+    std::string BuildQuery(int64_t newest) const;
 
 private:
-    // The current maximum of eventlognr, or the given fallback when the table is
+    // The current maximum (or minimum) of eventlognr; nothing when the table is
     // empty. Throws on failure.
-    int32_t ReadNewest(int32_t fallback);
+    std::optional<int64_t> ReadNumber(const std::string& query);
     void UpdateLastEventLogNr();
 
     int32_t computerNr_ = 0;
@@ -54,6 +55,9 @@ private:
     bool writeEventLog_ = false;
     bool executeBatch_ = false;
     std::string batchFile_;
-    int32_t lastEventLogNr_ = 0;
+    int64_t lastEventLogNr_ = 0;
+    // The table was empty when last looked at: every row found there later is
+    // new, whatever its number.
+    bool emptySeen_ = false;
     telwick::db::Recordset rs_;
 };

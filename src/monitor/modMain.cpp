@@ -2,8 +2,12 @@
 // the loading of the monitors from them.
 #include "monitor/modMain.h"
 
+#include <iostream>
+
 #include "settings/errors.h"
+#include "platform/fault.h"
 #include "platform/lifecycle.h"
+#include "platform/syslog.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -19,6 +23,101 @@ const std::string EscapeToken = "[trdoppu]";
 const std::string Separator = ";";
 
 std::function<bool()> checkGuard;
+
+// The entries of the loading: a record skipped, the monitors not loaded, and
+// loaded after all.
+constexpr int32_t RecordSkippedEntry = 114;
+constexpr int32_t LoadFailedEntry = 115;
+constexpr int32_t LoadedAfterAllEntry = 116;
+// The record at which a failed load stopped, tried again by the next check;
+// -1 while nothing is left to load.
+int32_t pendingRecord = -1;
+
+// A field as a message shows it: printable ASCII as it is, other bytes as
+// \xNN, and no more than 40 characters of it.
+std::string Shown(const std::string& field) {
+    static const char Hex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < field.size() && i < 40; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+    }
+    if (field.size() > 40) out += "...";
+    return out;
+}
+
+// What keeps a record from becoming a monitor (a number field outside the
+// 32-bit range), or the empty text when nothing does.
+std::string RecordProblem(const std::string& record) {
+    static const char* const Names[] = {"computer", "event type", "event level"};
+    for (int32_t field = 1; field <= 3; ++field) {
+        const std::string text = ParseValue(record, field, Separator);
+        try {
+            (void)modSettings::ReadLong(text);
+        } catch (const telwick::Fault&) {
+            return std::string("its ") + Names[field - 1] + " number \"" + Shown(text) +
+                   "\" is outside the range of -2147483648 to 2147483647";
+        }
+    }
+    return {};
+}
+
+// One line on standard error and one entry in the system log.
+void Tell(int16_t type, int32_t number, const std::string& text) {
+    std::string line = "Telwick: " + text;
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    std::cerr << line << std::endl;
+    telwick::platform::WriteEventLog(type, number, text);
+}
+
+// Loads the records from "config" + first on, appending to Monitors. A record
+// that cannot be read is skipped with a message; a failure of the database ends
+// the load, and the records from the failed one on wait for the next try.
+bool LoadFrom(int32_t first) {
+    for (int32_t i = first;; ++i) {
+        const std::string name = "config" + std::to_string(i);
+        const std::string record = modRegistry::GetSetting(name);
+        if (record.empty()) break;
+        if (const std::string problem = RecordProblem(record); !problem.empty()) {
+            Tell(telwick::platform::EventError, RecordSkippedEntry,
+                 "The monitoring record " + name + " was skipped: " + problem + ".");
+            continue;
+        }
+        std::unique_ptr<clsMonitor> monitor;
+        std::string failure;
+        if (!Attempt("modMain", "LoadMonitorings", [&] {
+                try {
+                    monitor = MonitorFromRecord(record);
+                } catch (const std::exception& e) {
+                    failure = e.what();
+                    throw;
+                }
+            })) {
+            // The monitors loaded so far stay; the rest is tried again.
+            if (pendingRecord < 0)
+                Tell(telwick::platform::EventError, LoadFailedEntry,
+                     "The monitors could not be loaded (" + name + ": " + failure +
+                         "); Telwick tries again at every check.");
+            pendingRecord = i;
+            return false;
+        }
+        Monitors.push_back(std::move(monitor));
+    }
+    if (pendingRecord >= 0) {
+        pendingRecord = -1;
+        telwick::platform::WriteEventLog(telwick::platform::EventInformation, LoadedAfterAllEntry,
+                                         "The monitors are loaded: " + std::to_string(Monitors.size()) +
+                                             " monitor(s).");
+    }
+    return true;
+}
 
 // Every occurrence of from (not empty) replaced by to, left to right; what is
 // put in is not looked at again.
@@ -84,18 +183,15 @@ std::string RecordOfMonitor(const clsMonitor& monitor) {
            EscapeValue(monitor.batchFile()) + ";";
 }
 
-void LoadMonitorings() {
+bool LoadMonitorings() {
     // The old monitors go first; every new one starts at the newest event.
     Monitors.clear();
-    for (int32_t i = 0;; ++i) {
-        const std::string record = modRegistry::GetSetting("config" + std::to_string(i));
-        if (record.empty()) return;
-        std::unique_ptr<clsMonitor> monitor;
-        if (!Attempt("modMain", "LoadMonitorings", [&] { monitor = MonitorFromRecord(record); }))
-            return;  // the monitors loaded so far stay
-        Monitors.push_back(std::move(monitor));
-    }
+    return LoadFrom(0);
 }
+
+bool MonitoringsPending() { return pendingRecord >= 0; }
+
+bool LoadPendingMonitorings() { return pendingRecord < 0 || LoadFrom(pendingRecord); }
 
 void SetCheckGuard(std::function<bool()> mayGoOn) { checkGuard = std::move(mayGoOn); }
 
