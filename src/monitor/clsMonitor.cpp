@@ -101,10 +101,11 @@ void clsMonitor::Check() {
             // since, whatever its number (the numbering may have started again,
             // or start below 0): the window opens just below the lowest row, or
             // where it was when that is lower.
-            const std::optional<int64_t> lowest = ReadNumber(LowestQuery);
-            if (lowest && *lowest > std::numeric_limits<int64_t>::min())
-                lastEventLogNr_ = std::min(lastEventLogNr_, *lowest - 1);
-            emptySeen_ = false;
+            if (const std::optional<int64_t> lowest = ReadNumber(LowestQuery)) {
+                if (*lowest > std::numeric_limits<int64_t>::min())
+                    lastEventLogNr_ = std::min(lastEventLogNr_, *lowest - 1);
+                emptySeen_ = false;
+            }
         }
         // A newest number below the covered one means the table was renumbered
         // (rows deleted, the numbering started again lower). Its rows up to the
