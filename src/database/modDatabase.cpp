@@ -134,11 +134,19 @@ bool CheckDB() {
         // 2. The settings, and the dialog when there is no server or a new
         //    connection was asked for.
         if (DBServer.empty() || newConnection) {
-            if (!Guarded([] { DBServer = modRegistry::GetSetting("Server"); })) return false;
-            if (!Guarded([] { DBTrustedConnection = modRegistry::GetSetting("Trusted_Connection") == "Yes"; }))
+            // A setting that cannot be read (a damaged login) leaves no server
+            // cached: the next use reads them all again rather than going on
+            // without the login.
+            const auto read = [](const std::function<void()>& setting) {
+                if (Guarded(setting)) return true;
+                DBServer.clear();
                 return false;
-            if (!Guarded([] { DBUsername = RevealIfSet(modRegistry::GetSetting("Username")); })) return false;
-            if (!Guarded([] { DBPassword = RevealIfSet(modRegistry::GetSetting("Password")); })) return false;
+            };
+            if (!read([] { DBServer = modRegistry::GetSetting("Server"); })) return false;
+            if (!read([] { DBTrustedConnection = modRegistry::GetSetting("Trusted_Connection") == "Yes"; }))
+                return false;
+            if (!read([] { DBUsername = RevealIfSet(modRegistry::GetSetting("Username")); })) return false;
+            if (!read([] { DBPassword = RevealIfSet(modRegistry::GetSetting("Password")); })) return false;
             if (DBServer.empty() || newConnection) {
                 if (!Guarded([] { ShowDatabaseDialog(); })) return false;
                 if (DBServer.empty()) EndWithoutServer();

@@ -15,14 +15,9 @@
 namespace {
 
 const std::string NewestQuery = "SELECT MAX(eventlognr) FROM t_eventLog";
+const std::string LowestQuery = "SELECT MIN(eventlognr) FROM t_eventLog";
 constexpr int32_t MessageTextType = 17;
 constexpr int32_t EventLogNumber = 110;
-
-int32_t ToInt32(int64_t value) {
-    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
-        throw telwick::Fault(telwick::FaultNr::Overflow, "Overflow");
-    return static_cast<int32_t>(value);
-}
 
 // Every "%" + n (n from 5 down to 1) replaced by field n of the parameter list,
 // on the text as it grows: a placeholder that a later field brings in is
@@ -89,27 +84,31 @@ clsMonitor::clsMonitor() {
 
 clsMonitor::~clsMonitor() = default;
 
-int32_t clsMonitor::ReadNewest(int32_t fallback) {
+std::optional<int64_t> clsMonitor::ReadNumber(const std::string& query) {
     telwick::db::Connection* connection = modDatabase::GetConnection();
-    rs_.Open(NewestQuery, connection, telwick::db::adOpenForwardOnly, telwick::db::adLockReadOnly,
+    rs_.Open(query, connection, telwick::db::adOpenForwardOnly, telwick::db::adLockReadOnly,
              telwick::db::adCmdUnspecified);
-    int32_t newest = fallback;
-    if (!rs_.EOF_() && !rs_.IsNull(0)) newest = ToInt32(rs_.Integer(0));
+    std::optional<int64_t> number;
+    if (!rs_.EOF_() && !rs_.IsNull(0)) number = rs_.Integer(0);
     rs_.Close();
-    return newest;
+    return number;
 }
 
 void clsMonitor::ResumeFrom(int64_t covered) {
-    if (covered >= 0 && covered < lastEventLogNr_)
+    if (covered < lastEventLogNr_)
         lastEventLogNr_ = static_cast<decltype(lastEventLogNr_)>(covered);
 }
 
 void clsMonitor::UpdateLastEventLogNr() {
-    // An empty table keeps the number; it never goes back.
-    lastEventLogNr_ = std::max(lastEventLogNr_, ReadNewest(lastEventLogNr_));
+    // The newest number as the database has it, below 0 as well as above. An
+    // empty table keeps the number, and whatever is stored in it later is new.
+    if (const std::optional<int64_t> newest = ReadNumber(NewestQuery))
+        lastEventLogNr_ = *newest;
+    else
+        emptySeen_ = true;
 }
 
-std::string clsMonitor::BuildQuery(int32_t newest) const {
+std::string clsMonitor::BuildQuery(int64_t newest) const {
     std::string q = "SELECT EVL.*, DES.description AS message FROM t_eventLog AS EVL ";
     q += "INNER JOIN t_description AS DES ON EVL.messagenr = DES.descriptionnr AND DES.descriptiontypenr = ";
     q += std::to_string(MessageTextType);
@@ -133,7 +132,26 @@ void clsMonitor::Check() {
         // The window: above the number covered so far, up to the newest number
         // of this moment. The covered number moves with the rows, so that a
         // check that ends early leaves the rest of its window to the next one.
-        const int32_t newest = std::max(lastEventLogNr_, ReadNewest(lastEventLogNr_));
+        const std::optional<int64_t> max = ReadNumber(NewestQuery);
+        if (!max) {
+            emptySeen_ = true;
+        } else if (emptySeen_) {
+            // The table was empty at the last look, so every row in it now came
+            // since, whatever its number (the numbering may have started again,
+            // or start below 0): the window opens just below the lowest row, or
+            // where it was when that is lower.
+            if (const std::optional<int64_t> lowest = ReadNumber(LowestQuery)) {
+                if (*lowest > std::numeric_limits<int64_t>::min())
+                    lastEventLogNr_ = std::min(lastEventLogNr_, *lowest - 1);
+                emptySeen_ = false;
+            }
+        }
+        // A newest number below the covered one means the table was renumbered
+        // (rows deleted, the numbering started again lower). Its rows up to the
+        // newest number cannot be told from old ones that were reported
+        // already, so this window is empty and the covered number comes down to
+        // the newest one: what is stored after it is reported by the next check.
+        const int64_t newest = max.value_or(lastEventLogNr_);
         const std::string query = BuildQuery(newest);
         rs_.Open(query, modDatabase::GetConnection(), telwick::db::adOpenForwardOnly,
                  telwick::db::adLockReadOnly, telwick::db::adCmdUnspecified);
@@ -146,7 +164,7 @@ void clsMonitor::Check() {
                 cutShort = true;
                 break;
             }
-            const int32_t eventLogNr = ToInt32(rs_.Integer("eventlognr"));
+            const int64_t eventLogNr = rs_.Integer("eventlognr");
             std::string message = rs_.Text("message");
             FillPlaceholders(message, rs_.Text("parameter"));
 
@@ -164,7 +182,7 @@ void clsMonitor::Check() {
             rs_.MoveNext();
         }
         rs_.Close();
-        if (!cutShort) lastEventLogNr_ = newest;
+        if (!cutShort) lastEventLogNr_ = newest;  // lower than before after a renumbering
         modDatabase::CloseSharedConnection();
     } catch (const std::exception&) {
         // A check ends quietly; it leaves nothing open behind it, so the next one

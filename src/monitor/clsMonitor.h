@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "database/adodb.h"
@@ -36,18 +37,18 @@ public:
     void Check();
 
     // The highest event number covered so far (read-only, for the tests and the
-    // list dialog's neighbours).
-    int32_t lastEventLogNr() const { return lastEventLogNr_; }
+    // list dialog's neighbours). Event numbers are 64-bit, as the database has them.
+    int64_t lastEventLogNr() const { return lastEventLogNr_; }
     // Goes on from a number covered before a restart, when it is not above the
     // newest number read at creation (a renumbered table starts at the newest).
     void ResumeFrom(int64_t covered);
     // The query text of the next check for the given newest number (tests).
-    std::string BuildQuery(int32_t newest) const;
+    std::string BuildQuery(int64_t newest) const;
 
 private:
-    // The current maximum of eventlognr, or the given fallback when the table is
+    // The current maximum (or minimum) of eventlognr; nothing when the table is
     // empty. Throws on failure.
-    int32_t ReadNewest(int32_t fallback);
+    std::optional<int64_t> ReadNumber(const std::string& query);
     void UpdateLastEventLogNr();
 
     int32_t computerNr_ = 0;
@@ -57,6 +58,9 @@ private:
     bool writeEventLog_ = false;
     bool executeBatch_ = false;
     std::string batchFile_;
-    int32_t lastEventLogNr_ = 0;
+    int64_t lastEventLogNr_ = 0;
+    // The table was empty when last looked at: every row found there later is
+    // new, whatever its number.
+    bool emptySeen_ = false;
     telwick::db::Recordset rs_;
 };

@@ -2,12 +2,15 @@
 // the loading of the monitors from them.
 #include "monitor/modMain.h"
 
+#include <iostream>
 #include <limits>
 #include <set>
 
 #include "monitor/positions.h"
 #include "settings/errors.h"
+#include "platform/fault.h"
 #include "platform/lifecycle.h"
+#include "platform/syslog.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -28,6 +31,123 @@ const std::string Separator = ";";
 std::function<bool()> checkGuard;
 // One entry per monitor of Monitors, in the same order, while Resume is on.
 modPositions::Keeper positions;
+
+// The entries of the loading: a record skipped, the monitors not loaded, and
+// loaded after all.
+constexpr int32_t RecordSkippedEntry = 114;
+constexpr int32_t LoadFailedEntry = 115;
+constexpr int32_t LoadedAfterAllEntry = 116;
+// The record at which a failed load stopped, tried again by the next check;
+// -1 while nothing is left to load.
+int32_t pendingRecord = -1;
+// With Resume on: the positions the hive held when the load began, and the
+// records loaded since, for the records that a failed load leaves for later.
+std::map<std::string, modPositions::Kept> keptAtLoad;
+std::set<std::string> loadedNames;
+
+// A field as a message shows it: printable ASCII as it is, other bytes as
+// \xNN, and no more than 40 characters of it.
+std::string Shown(const std::string& field) {
+    static const char Hex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < field.size() && i < 40; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+    }
+    if (field.size() > 40) out += "...";
+    return out;
+}
+
+// What keeps a record from becoming a monitor (a number field outside the
+// 32-bit range), or the empty text when nothing does.
+std::string RecordProblem(const std::string& record) {
+    static const char* const Names[] = {"computer", "event type", "event level"};
+    for (int32_t field = 1; field <= 3; ++field) {
+        const std::string text = ParseValue(record, field, Separator);
+        try {
+            (void)modSettings::ReadLong(text);
+        } catch (const telwick::Fault&) {
+            return std::string("its ") + Names[field - 1] + " number \"" + Shown(text) +
+                   "\" is outside the range of -2147483648 to 2147483647";
+        }
+    }
+    return {};
+}
+
+// One line on standard error and one entry in the system log.
+void Tell(int16_t type, int32_t number, const std::string& text) {
+    std::string line = "Telwick: " + text;
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    std::cerr << line << std::endl;
+    telwick::platform::WriteEventLog(type, number, text);
+}
+
+// Loads the records from "config" + first on, appending to Monitors. A record
+// that cannot be read is skipped with a message; a failure of the database ends
+// the load, and the records from the failed one on wait for the next try.
+bool LoadFrom(int32_t first) {
+    for (int32_t i = first;; ++i) {
+        const std::string name = "config" + std::to_string(i);
+        const std::string record = modRegistry::GetSetting(name);
+        if (record.empty()) break;
+        if (const std::string problem = RecordProblem(record); !problem.empty()) {
+            Tell(telwick::platform::EventError, RecordSkippedEntry,
+                 "The monitoring record " + name + " was skipped: " + problem + ".");
+            continue;
+        }
+        std::unique_ptr<clsMonitor> monitor;
+        std::string failure;
+        if (!Attempt("modMain", "LoadMonitorings", [&] {
+                try {
+                    monitor = MonitorFromRecord(record);
+                } catch (const std::exception& e) {
+                    failure = e.what();
+                    throw;
+                }
+            })) {
+            // The monitors loaded so far stay; the rest is tried again.
+            if (pendingRecord < 0)
+                Tell(telwick::platform::EventError, LoadFailedEntry,
+                     "The monitors could not be loaded (" + name + ": " + failure +
+                         "); Telwick tries again at every check.");
+            pendingRecord = i;
+            return false;
+        }
+        if (ResumeOn) {
+            std::optional<int64_t> written;
+            if (auto found = keptAtLoad.find(name); found != keptAtLoad.end() && found->second.record == record) {
+                monitor->ResumeFrom(found->second.covered);
+                written = found->second.covered;
+            }
+            positions.Track(name, record, written);
+            loadedNames.insert(name);
+        }
+        Monitors.push_back(std::move(monitor));
+    }
+    if (ResumeOn) {
+        // Positions of records that are gone would wait for a record of the
+        // same text to come back under that name; they go once all is loaded.
+        std::vector<std::string> stale;
+        for (const auto& [name, position] : keptAtLoad)
+            if (!loadedNames.count(name)) stale.push_back(name);
+        positions.RemoveLater(std::move(stale));
+        KeepPositions();
+    }
+    if (pendingRecord >= 0) {
+        pendingRecord = -1;
+        telwick::platform::WriteEventLog(telwick::platform::EventInformation, LoadedAfterAllEntry,
+                                         "The monitors are loaded: " + std::to_string(Monitors.size()) +
+                                             " monitor(s).");
+    }
+    return true;
+}
 
 // Every occurrence of from (not empty) replaced by to, left to right; what is
 // put in is not looked at again.
@@ -110,7 +230,7 @@ void KeepPositions() {
     positions.Save(covered);
 }
 
-void LoadMonitorings() {
+bool LoadMonitorings() {
     // The old monitors go first (their positions kept, should the last write
     // have failed); every new one starts at the newest event, or, with Resume
     // on and its record unchanged, where it stood.
@@ -119,43 +239,19 @@ void LoadMonitorings() {
     positions.Clear();
     ResumeOn = modRegistry::GetSetting("Resume") == "1";
     MaxMessageBoxes = MessageBoxLimit(modRegistry::GetSetting("MaxMessageBoxes"));
-    std::map<std::string, modPositions::Kept> kept;
-    if (ResumeOn) kept = modPositions::ReadAll();
-    else modPositions::ForgetAll();
-    std::set<std::string> loaded;
-    bool whole = true;
-    for (int32_t i = 0;; ++i) {
-        const std::string name = "config" + std::to_string(i);
-        const std::string record = modRegistry::GetSetting(name);
-        if (record.empty()) break;
-        std::unique_ptr<clsMonitor> monitor;
-        if (!Attempt("modMain", "LoadMonitorings", [&] { monitor = MonitorFromRecord(record); })) {
-            whole = false;  // the monitors loaded so far stay
-            break;
-        }
-        if (ResumeOn) {
-            std::optional<int64_t> written;
-            if (auto found = kept.find(name); found != kept.end() && found->second.record == record) {
-                monitor->ResumeFrom(found->second.covered);
-                written = found->second.covered;
-            }
-            positions.Track(name, record, written);
-            loaded.insert(name);
-        }
-        Monitors.push_back(std::move(monitor));
-    }
-    if (!ResumeOn) return;
-    // Positions of records that are gone would wait for a record of the same
-    // text to come back under that name; they go, unless the load ended early
-    // (the records behind may still be there).
-    if (whole) {
-        std::vector<std::string> stale;
-        for (const auto& [name, position] : kept)
-            if (!loaded.count(name)) stale.push_back(name);
-        positions.RemoveLater(std::move(stale));
-    }
-    KeepPositions();
+    keptAtLoad.clear();
+    loadedNames.clear();
+    if (ResumeOn)
+        keptAtLoad = modPositions::ReadAll();
+    else
+        modPositions::ForgetAll();
+    return LoadFrom(0);
 }
+}
+
+bool MonitoringsPending() { return pendingRecord >= 0; }
+
+bool LoadPendingMonitorings() { return pendingRecord < 0 || LoadFrom(pendingRecord); }
 
 void SetCheckGuard(std::function<bool()> mayGoOn) { checkGuard = std::move(mayGoOn); }
 

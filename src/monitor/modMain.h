@@ -42,10 +42,19 @@ std::string ParseValue(const std::string& value, int32_t index, const std::strin
 std::string EscapeValue(const std::string& text);
 
 // Rebuilds Monitors from "config0", "config1", ... up to the first empty value.
-// Failures go to ReportError ("modMain", "LoadMonitorings"). With Resume on,
-// an unchanged record goes on from its kept position, and the positions of the
-// new monitors are kept at once.
-void LoadMonitorings();
+// A record with a number outside 32 bits is skipped with one line on standard
+// error and one error entry (114). A failure of the database goes to ReportError
+// ("modMain", "LoadMonitorings") and ends the load: the monitors loaded so far
+// stay, the first failure writes one line and one error entry (115), and
+// LoadPendingMonitorings goes on from the failed record later. False then.
+// With Resume on, an unchanged record goes on from its kept position, and the
+// positions of the new monitors are kept at once.
+bool LoadMonitorings();
+// Whether records wait to be loaded after a failed load.
+bool MonitoringsPending();
+// Goes on with a failed load (nothing to do when none failed); once all is
+// loaded, one information entry (116). True when nothing waits any more.
+bool LoadPendingMonitorings();
 // Builds one monitor from a record (its construction reads the newest number).
 std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record);
 // The record of a monitor, as the configuration list builds it.

@@ -19,7 +19,7 @@ std::optional<Kept> Parse(const std::string& text) {
     Kept kept;
     const char* end = text.data() + separator;
     auto [stop, error] = std::from_chars(text.data(), end, kept.covered);
-    if (error != std::errc() || stop != end || kept.covered < 0) return std::nullopt;
+    if (error != std::errc() || stop != end) return std::nullopt;
     kept.record = text.substr(separator + 1);
     return kept;
 }

@@ -20,7 +20,7 @@ struct Kept {
 
 // The stored text: the covered number in decimal, ";", the record as it is.
 std::string Format(int64_t covered, const std::string& record);
-// Nothing when the text does not begin with a number of 0 or more followed by ";".
+// Nothing when the text does not begin with a number followed by ";".
 std::optional<Kept> Parse(const std::string& text);
 
 // Removes every kept position (Resume is off: positions kept long ago would

@@ -310,6 +310,10 @@ void frmSystemTray::tmrTimer_Timer() {
     try {
         platform::ReapPrograms();
         if (modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked()) {
+            // A load of the monitors that failed (a locked database, a missing
+            // table) is tried again before the checks, at every tick until it
+            // goes through.
+            if (modMain::MonitoringsPending() && modMain::CheckMayGoOn()) modMain::LoadPendingMonitorings();
             size_t checked = 0;
             for (size_t i = 0; i < modMain::Monitors.size(); ++i) {
                 if (!modMain::CheckMayGoOn()) break;

@@ -231,6 +231,7 @@ TEST(CheckDBSettings, ADamagedLoginIsReportedAndGivesNoConnection) {
     TestDatabase db(DbKind::Sqlite);
     modRegistry::SetSetting("Username", "ZZ not hex at all");
     EXPECT_EQ(modDatabase::GetConnection(), nullptr);
+    EXPECT_EQ(modDatabase::GetConnection(), nullptr);  // no server cached without its login
     EXPECT_TRUE(state.host.shown.empty());
     EXPECT_EQ(CheckDBEnding(), -1);
 }
