@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql-15 postgresql-client-15
   xvfb xauth
+  lintian mmdebstrap
   clang libclang-rt-14-dev
 )
 

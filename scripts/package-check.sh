@@ -35,15 +35,16 @@ if [ "${1:-}" = --in-root ]; then
   [ "$(run systemctl is-enabled telwick.service || true)" = disabled ] || fail "the system unit is enabled"
   [ "$(run systemctl --global is-enabled telwick.service || true)" = disabled ] || fail "the user unit is enabled"
 
-  # The settings, as root: the hive lands in /var/lib/telwick.
-  run telwick-reg add "$hive" /v Server /d /srv/corvane/corvane.db /f >/dev/null
+  # The settings, as root: the hive is made in /var/lib/telwick. The service
+  # runs there too: with a monitor but no database set, and no display to ask
+  # on, it says what is missing and ends with a failure.
   run telwick-reg add "$hive" /v config0 /d ';;3;0;1;0;;' /f >/dev/null
+  out=$(run timeout 60 telwick 2>&1) && fail "telwick without a server ended well"
+  grep -q 'no database server is set' <<<"$out" || fail "telwick without a server: $out"
+  run telwick-reg add "$hive" /v Server /d /srv/corvane/corvane.db /f >/dev/null
   run telwick-reg query "$hive" | grep -q 'config0    REG_SZ    ;;3;0;1;0;;' || fail "telwick-reg query"
   [ "$(run stat -c '%a %U' /var/lib/telwick/registry.db)" = "600 root" ] || fail "the hive is not 0600 root"
-  # The service itself runs there (no display, no database file): it says what
-  # is missing and ends with a failure.
-  out=$(run timeout 60 env TELWICK_REGISTRY=/tmp/empty.db telwick 2>&1) && fail "telwick without a server ended well"
-  grep -q 'no database server is set' <<<"$out" || fail "telwick without a server: $out"
+  echo "telwick-reg: wrote and read /var/lib/telwick/registry.db (0600)"
 
   # -install as root writes the system unit for /usr/bin/telwick (no service
   # manager runs in the root, so it is written, not enabled), and as another

@@ -37,6 +37,8 @@ ctest --test-dir build --output-on-failure -j2 --timeout 600 || status=1
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1
 
+echo "== the Debian package, tried in a throwaway Debian root"; { bash scripts/package.sh && bash scripts/package-check.sh; } || status=1
+
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/asan.sh || status=1
 
