@@ -46,6 +46,29 @@ if [ "${1:-}" = --in-root ]; then
   [ "$(run stat -c '%a %U' /var/lib/telwick/registry.db)" = "600 root" ] || fail "the hive is not 0600 root"
   echo "telwick-reg: wrote and read /var/lib/telwick/registry.db (0600)"
 
+  # And with the demo database made from the schemas of the package: a new
+  # event of level 3 becomes entry 110 (on standard error: no logger listens in
+  # the root), SIGTERM stops the service with status 0.
+  mkdir -p "$root/srv/corvane"
+  cat "$root/usr/share/telwick/sqlite.sql" "$root/usr/share/telwick/demo.sql" | sqlite3 "$root/srv/corvane/corvane.db"
+  run telwick-reg add "$hive" /v Checkinterval /d 1000 /f >/dev/null
+  chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root TELWICK_SYSLOG_SOCKET=/tmp/no-logger telwick \
+    2>"$root/tmp/telwick.err" &
+  pid=$!
+  for _ in $(seq 60); do
+    grep -q 'Telwick\[110\]: Service Package Check stopped unexpectedly' "$root/tmp/telwick.err" && break
+    sqlite3 "$root/srv/corvane/corvane.db" "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr,
+      messagenr, parameter) VALUES (2, 2, 3, 2, 'Package Check')"
+    sleep 1
+  done
+  kill -TERM "$pid"
+  status=0 && wait "$pid" || status=$?
+  grep -q 'Telwick\[110\]: Service Package Check' "$root/tmp/telwick.err" ||
+    fail "no entry 110 from the service: $(cat "$root/tmp/telwick.err")"
+  [ "$status" -eq 0 ] || fail "the service ended with $status after SIGTERM"
+  rm -rf "$root/srv/corvane"
+  echo "telwick: reported a new event as entry 110 and stopped on SIGTERM with status 0"
+
   # -install as root writes the system unit for /usr/bin/telwick (no service
   # manager runs in the root, so it is written, not enabled), and as another
   # user a user unit; both are the package's units but for the manual link.
@@ -60,7 +83,9 @@ if [ "${1:-}" = --in-root ]; then
   for unit in /usr/lib/systemd/system/telwick.service /etc/systemd/system/telwick.service; do
     run systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
   done
-  run systemd-analyze --user verify /usr/lib/systemd/user/telwick.service || fail "verify of the user unit"
+  mkdir -m 0700 "$root/tmp/xdg"
+  run env XDG_RUNTIME_DIR=/tmp/xdg systemd-analyze --user verify /usr/lib/systemd/user/telwick.service ||
+    fail "systemd-analyze --user verify of the user unit"
   echo "units: -install wrote /etc/systemd/system/telwick.service (ExecStart=/usr/bin/telwick); all verify"
   # What an administrator does next, so that purging has links to clear.
   run systemctl enable telwick.service 2>/dev/null
