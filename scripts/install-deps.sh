@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql-15 postgresql-client-15
   xvfb xauth openbox trayer xdotool x11-apps x11-utils x11-xserver-utils netpbm
+  lintian mmdebstrap
   clang libclang-rt-14-dev
 )
 

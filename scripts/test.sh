@@ -30,6 +30,8 @@ timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person s
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1
 
+echo "== the Debian package, tried in a throwaway Debian root"; { bash scripts/package.sh && bash scripts/package-check.sh; } || status=1
+
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/asan.sh || status=1
 
