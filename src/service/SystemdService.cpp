@@ -14,11 +14,11 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -119,20 +119,16 @@ bool RunSystemctl(const std::string& program, bool userUnit, const std::vector<s
 
 bool Notify(const std::string& socketPath, const std::string& state) {
     if (socketPath.empty()) return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof(addr.sun_path)) return false;
-    std::memcpy(addr.sun_path, socketPath.data(), socketPath.size());
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socketPath.size());
-    if (socketPath[0] == '@') addr.sun_path[0] = '\0';  // abstract namespace
-    else length += 1;
-
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    ssize_t sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(&addr), length);
-    close(fd);
-    return sent == static_cast<ssize_t>(state.size());
+    // libsystemd reads the address from $NOTIFY_SOCKET, which the programs we
+    // start must not see: it is there only for the moment of the send (on the
+    // one thread that starts programs).
+    const char* kept = std::getenv("NOTIFY_SOCKET");
+    const std::string before = kept ? kept : "";
+    setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+    const int sent = sd_notify(0, state.c_str());
+    if (kept) setenv("NOTIFY_SOCKET", before.c_str(), 1);
+    else unsetenv("NOTIFY_SOCKET");
+    return sent > 0;
 }
 
 }  // namespace systemd

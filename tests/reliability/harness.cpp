@@ -458,7 +458,8 @@ Service::~Service() {
 }
 
 void Service::Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {TELWICK_SERVICE_PATH};
+    std::vector<std::string> argv = sandbox_.launcher();
+    argv.push_back(TELWICK_SERVICE_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envs = sandbox_.Environment();
     const std::string notifyPath = sandbox_.file("notify.sock");
@@ -672,6 +673,11 @@ std::vector<std::vector<std::string>> Sandbox::ProbeRuns() const {
 }
 
 std::vector<std::string> Sandbox::Environment() const {
+    if (bare_) {
+        std::vector<std::string> out;
+        for (const auto& [name, value] : env_) out.push_back(name + "=" + value);
+        return out;
+    }
     // Nothing of the test's own world: no display, no systemd, no odbc.ini.
     return EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI", "ODBCSYSINI"});
 }
