@@ -420,6 +420,7 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
         EXPECT_EQ(e["SYSLOG_FACILITY"], "3");
         EXPECT_EQ(e["SYSLOG_PID"], e["_PID"]);
         EXPECT_EQ(e["TELWICK_EVENT_ID"], std::to_string(sent.number));
+        EXPECT_EQ(e.count("CODE_FILE"), 0u);  // no source location of ours
     }
     // The entries of the monitors, as an administrator lists them.
     ASSERT_EQ(RunToEnd({journalctl, "--directory=" + directory, "-o", "export", "-t", "Telwick", "TELWICK_EVENT_ID=110"},

@@ -19,9 +19,12 @@
 #include <sys/time.h>
 #include <sys/uio.h>
 #include <sys/un.h>
-#include <systemd/sd-journal.h>
 #include <time.h>
 #include <unistd.h>
+
+// An entry names no source file or line of ours.
+#define SD_JOURNAL_SUPPRESS_LOCATION
+#include <systemd/sd-journal.h>
 
 #include <cerrno>
 #include <charconv>
