@@ -157,11 +157,9 @@ TEST(SystemLogFaults, ReceiverThatStopsReading) {
     RecordTally("", t);
     Figure("cpu_s_in_stall", cpu);
     EXPECT_EQ(t.duplicates, 0);
-    // A send waits about two seconds before it counts as failed: in a stall of
-    // six seconds only a handful of entries can be given up.
-    EXPECT_LE(t.missing, 5);
-    Figure("timed_out_sends", t.missing);
-    // Those went to standard error instead.
+    // A send waits about two seconds, the next ones briefly while the stall
+    // lasts; the entries not taken went to standard error instead.
+    Figure("entries_on_stderr", t.missing);
     EXPECT_EQ(CountLines(svc.Stderr(), "Telwick[110]: Event "), t.missing) << svc.Stderr();
 
     // A stop that arrives while a send waits ends the service soon after.

@@ -44,8 +44,11 @@ constexpr const char* DevLog = "/dev/log";
 // Where journald takes native entries (libsystemd always sends there).
 constexpr const char* JournalSocket = "/run/systemd/journal/socket";
 constexpr int FacilityDaemon = 3;
-// How long a logger that stopped reading is waited for, in all.
+// How long a logger that stopped reading is waited for, in all; once it has
+// let an entry wait that long, the next entries wait only briefly until one
+// goes through again (a burst of events is not held up two seconds a row).
 constexpr int SendPatienceMs = 2000;
+constexpr int StalledPatienceMs = 100;
 // Records on our own sockets longer than this are cut, so that an overlong
 // message text is still logged rather than refused by the socket. (The journal
 // takes any length.)
@@ -67,7 +70,7 @@ public:
     ~SendBound() {
         if (ready_ && pid_ == getpid()) timer_delete(timer_);
     }
-    bool Arm() {
+    bool Arm(int patienceMs) {
         const pid_t tid = gettid();
         if (!ready_ || tid_ != tid) {  // a new thread, or a child after fork
             if (ready_ && pid_ == getpid()) timer_delete(timer_);  // a child has no timers
@@ -90,8 +93,8 @@ public:
             pid_ = getpid();
         }
         itimerspec spec{};
-        spec.it_value.tv_sec = SendPatienceMs / 1000;
-        spec.it_value.tv_nsec = (SendPatienceMs % 1000) * 1000000L;
+        spec.it_value.tv_sec = patienceMs / 1000;
+        spec.it_value.tv_nsec = (patienceMs % 1000) * 1000000L;
         spec.it_interval.tv_nsec = 100 * 1000000L;
         return timer_settime(timer_, 0, &spec, nullptr) == 0;
     }
@@ -125,6 +128,7 @@ public:
             }
         }
         if (outcome != Outcome::Sent) WriteToStderr(number, text);
+        if (outcome == Outcome::Sent) stalled_ = false;
         return true;
     }
 
@@ -145,14 +149,17 @@ private:
         iovec vector[std::size(fields)];
         for (size_t i = 0; i < std::size(fields); ++i)
             vector[i] = iovec{const_cast<char*>(fields[i].data()), fields[i].size()};
-        const bool bounded = bound_.Arm();
+        const bool bounded = bound_.Arm(Patience());
         const int r = sd_journal_sendv(vector, static_cast<int>(std::size(fields)));
         if (bounded) bound_.Disarm();
         if (r >= 0) return Outcome::Sent;
+        if (r == -EINTR) stalled_ = true;
         // A socket with nobody behind it: journald is not running after all.
         if (r == -ECONNREFUSED || r == -ENOENT || r == -ENOTDIR) return Outcome::NoLogger;
         return Outcome::Failed;  // stalled (interrupted at the bound) or refused
     }
+
+    int Patience() const { return stalled_ ? StalledPatienceMs : SendPatienceMs; }
 
     // --- our own socket -------------------------------------------------------------
 
@@ -221,11 +228,14 @@ private:
             if (err == EAGAIN || err == EWOULDBLOCK) {
                 // The logger's queue is full: wait for room, but not for ever.
                 if (!waited) {
-                    deadline = Clock::now() + std::chrono::milliseconds(SendPatienceMs);
+                    deadline = Clock::now() + std::chrono::milliseconds(Patience());
                     waited = true;
                 }
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0) break;
+                if (left <= 0) {
+                    stalled_ = true;
+                    break;
+                }
                 pollfd p{fd_, POLLOUT, 0};
                 int r = poll(&p, 1, static_cast<int>(left));
                 if (r < 0 && errno != EINTR) break;
@@ -340,6 +350,7 @@ private:
     SendBound bound_;
     int fd_ = -1;
     bool stream_ = false;
+    bool stalled_ = false;  // the last wait for the logger ran out
     std::string path_;
     std::string record_;
     std::string stamp_;
