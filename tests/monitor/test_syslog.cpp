@@ -278,17 +278,17 @@ TEST(Syslog, ALoggerThatStopsReadingIsWaitedForOnlyABoundedTime) {
 
 constexpr int NoNamespace = 77;
 
-// Runs body in a child process whose /run is dir/run, /var/log is dir/varlog and
-// /dev an empty tmpfs; the child's exit status (NoNamespace when the kernel
-// refuses the namespace).
+// Runs body in a child process whose /run and /var/log are dir/root/run and
+// dir/root/var/log, and /dev an empty tmpfs; the child's exit status
+// (NoNamespace when the kernel refuses the namespace).
 int InPrivateLogWorld(const TempDir& dir, const std::function<int()>& body, pid_t* child = nullptr) {
-    for (const char* sub : {"run", "varlog"}) std::filesystem::create_directories(dir.file(sub));
+    for (const char* sub : {"root/run", "root/var/log"}) std::filesystem::create_directories(dir.file(sub));
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(dir.file("run").c_str(), "/run", nullptr, MS_BIND, nullptr) != 0 ||
-            mount(dir.file("varlog").c_str(), "/var/log", nullptr, MS_BIND, nullptr) != 0 ||
+            mount(dir.file("root/run").c_str(), "/run", nullptr, MS_BIND, nullptr) != 0 ||
+            mount(dir.file("root/var/log").c_str(), "/var/log", nullptr, MS_BIND, nullptr) != 0 ||
             mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") != 0)
             _exit(NoNamespace);
         _exit(body());
@@ -429,9 +429,10 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
     if (status == NoNamespace) GTEST_SKIP() << "the kernel refuses a private mount namespace here";
     ASSERT_EQ(status, 0) << ReadFile(log);
 
-    const std::string directory = dir.file("run/log/journal");
+    // The volatile or the persistent journal, whichever the machine's journald.conf chose.
+    const std::string root = "--root=" + dir.file("root");
     const std::string exported = dir.file("export");
-    ASSERT_EQ(RunToEnd({journalctl, "--directory=" + directory, "-o", "export", "-t", "Telwick"}, exported), 0)
+    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick"}, exported), 0)
         << ReadFile(exported);
     auto entries = ParseExport(ReadFile(exported));
     ASSERT_GE(entries.size(), EntriesToSend().size()) << ReadFile(log);
@@ -450,7 +451,7 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
     // The stalled entry is on standard error, every one before it in the journal.
     const std::string err = ReadFile(stalledErr);
     const std::string at = err.substr(err.rfind("at ") + 3);
-    ASSERT_EQ(RunToEnd({journalctl, "--directory=" + directory, "-o", "export", "TELWICK_EVENT_ID=120"},
+    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "TELWICK_EVENT_ID=120"},
                        exported + "120"),
               0);
     const auto stalled = ParseExport(ReadFile(exported + "120"));
@@ -458,7 +459,7 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
     EXPECT_EQ(err, "Telwick[120]: stalled " + at + "at " + at);
 
     // The entries of the monitors, as an administrator lists them.
-    ASSERT_EQ(RunToEnd({journalctl, "--directory=" + directory, "-o", "export", "-t", "Telwick", "TELWICK_EVENT_ID=110"},
+    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick", "TELWICK_EVENT_ID=110"},
                   exported + "110"),
               0);
     EXPECT_EQ(ParseExport(ReadFile(exported + "110")).size(), 2u);
