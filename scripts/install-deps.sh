@@ -7,11 +7,12 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc tdsodbc
-  libsqlite3-dev sqlite3 libssl-dev
+  libsqlite3-dev sqlite3 libssl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql-15 postgresql-client-15
   xvfb xauth openbox trayer xdotool x11-apps x11-utils x11-xserver-utils netpbm
   lintian mmdebstrap
+  libsystemd-dev systemd rsyslog
   clang libclang-rt-14-dev
 )
 

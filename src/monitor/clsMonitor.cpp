@@ -172,9 +172,10 @@ void clsMonitor::Check() {
             lastEventLogNr_ = std::max(lastEventLogNr_, eventLogNr);
             ++modMain::EventsActedOn;
 
-            if (writeEventLog_ &&
-                !telwick::platform::WriteEventLog(telwick::platform::EventInformation, EventLogNumber, message))
-                throw telwick::Fault(telwick::FaultNr::EventLog, "The event-log entry could not be written");
+            // An entry the logger does not take goes to standard error; the row's
+            // other actions run all the same.
+            if (writeEventLog_)
+                telwick::platform::WriteEventLog(telwick::platform::EventInformation, EventLogNumber, message);
             if (executeBatch_ && telwick::platform::FileExists(batchFile_))
                 telwick::platform::StartProgram(batchFile_, message);
             if (showMsgBox_) boxes.Show(eventLogNr, message);

@@ -1,6 +1,7 @@
 // Lines on standard error that carry text from elsewhere (event texts come from
-// remote computers): one entry stays one line, and the terminal or journal that
-// shows it gets no control characters from it.
+// remote computers; the system log's fallback, message boxes without a display,
+// Qt's own messages): one entry stays one line, and the terminal or journal
+// that shows it gets no control characters from it.
 #pragma once
 
 #include <string>
@@ -8,9 +9,10 @@
 
 namespace telwick::platform {
 
-// The text as part of one line: CR and LF become a blank, every other control
-// character (and DEL) is written as \xHH; tabs and all other bytes stay.
-std::string OneLine(std::string_view text);
+// The text with every control character written out: CR, LF and TAB as \r, \n
+// and \t, the others (and DEL) as \xHH. Everything else, UTF-8 and backslashes
+// included, stays as it is.
+std::string EscapeControlCharacters(std::string_view text);
 
 // Writes line (which should end with "\n") to standard error in one piece. A
 // write that fails (a closed pipe, a full disk) is dropped.

@@ -12,6 +12,7 @@
 #include "settings/errors.h"
 #include "service/frmSystemTray.h"
 #include "service/SystemdService.h"
+#include "service/stderrlines.h"
 #include "platform/hardening.h"
 #include "platform/messagebox.h"
 #include "platform/lifecycle.h"
@@ -31,6 +32,11 @@ int main(int argc, char** argv) {
         tail += argv[i];
     }
     modMain::SetCommandTail(tail);
+
+    // Standard error carries our own lines: Qt's messages come through one
+    // handler, and Qt gets the private runtime folder it asks for.
+    telwick::service::InstallQtMessageHandler(modMain::DebugMode());
+    telwick::service::PrepareRuntimeDirectory();
 
     // Without a desktop Qt would give up looking for one: run on the offscreen
     // platform, where every message box becomes a line on standard error.

@@ -350,7 +350,8 @@ Service::Service(Sandbox& sandbox) : sandbox_(sandbox) {}
 Service::~Service() = default;
 
 void Service::Start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {TELWICK_SERVICE_PATH};
+    std::vector<std::string> argv = sandbox_.launcher();
+    argv.push_back(TELWICK_SERVICE_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
     if (!notify_) notify_ = std::make_unique<test::DatagramListener>(sandbox_.file("notify.sock"));
     test::ChildOptions options;
@@ -548,6 +549,11 @@ std::vector<std::vector<std::string>> Sandbox::ProbeRuns() const {
 }
 
 std::vector<std::string> Sandbox::Environment() const {
+    if (bare_) {
+        std::vector<std::string> out;
+        for (const auto& [name, value] : env_) out.push_back(name + "=" + value);
+        return out;
+    }
     // Nothing of the test's own world: no display, no systemd, no odbc.ini.
     return test::EnvironmentWith(env_, {"DISPLAY", "WAYLAND_DISPLAY", "NOTIFY_SOCKET", "ODBCINI", "ODBCSYSINI"});
 }

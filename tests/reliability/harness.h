@@ -201,12 +201,18 @@ public:
 
     std::map<std::string, std::string>& env() { return env_; }
     std::vector<std::string> Environment() const;
+    // The service gets env() alone, nothing of the test's own environment.
+    void SetBareEnvironment(bool bare) { bare_ = bare; }
+    // Words put before the service's program path (a wrapper that starts it).
+    std::vector<std::string>& launcher() { return launcher_; }
 
 private:
     test::TempDir dir_;
     std::string hive_;
     std::unique_ptr<LogReceiver> log_;
     std::map<std::string, std::string> env_;
+    bool bare_ = false;
+    std::vector<std::string> launcher_;
     std::string oldRegistry_;
 };
 

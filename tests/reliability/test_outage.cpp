@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <ostream>
 #include <memory>
+#include <sstream>
 
 #include "settings/crypt.h"
 #include "reliability/harness.h"
@@ -16,6 +17,18 @@ namespace telwick::reliability {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The lines of standard error that are Qt's (raw, or passed on by the service
+// as "Telwick: Qt: ...") rather than the service's own ("Telwick..." or, for a
+// message box, "[...").
+std::string QtLines(const std::string& text) {
+    std::istringstream in(text);
+    std::string line, foreign;
+    while (std::getline(in, line))
+        if ((line.rfind("Telwick", 0) != 0 && line.rfind("[", 0) != 0) || line.rfind("Telwick: Qt: ", 0) == 0)
+            foreign += line + "\n";
+    return foreign;
+}
 
 // The settings of a service that reaches the private PostgreSQL with the
 // protected login.
@@ -28,7 +41,7 @@ void ConfigurePg(Sandbox& box, PgStore& pg, const std::vector<std::string>& reco
     for (const auto& [name, value] : pg.Env()) box.env()[name] = value;
 }
 
-enum class Outage { SqliteFileGone, PgServerStopped, PgLoginRefused };
+enum class Outage { SqliteFileGone, PgServerStopped, PgStoppedMidQuery, PgLoginRefused };
 
 struct OutageCase {
     const char* name;
@@ -66,9 +79,29 @@ TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
     // The outage.
     std::vector<int> during;
     const std::string away = box.file("corvane.away");
+    std::thread locker;
     switch (c.kind) {
         case Outage::SqliteFileGone: std::rename(store->Server().c_str(), away.c_str()); break;
         case Outage::PgServerStopped: server->Pause(); break;
+        case Outage::PgStoppedMidQuery:
+            // The collector locks the table, so the service's next query waits on
+            // the server; then the server stops under it.
+            locker = std::thread([server] {
+                try {
+                    server->Admin("BEGIN; LOCK TABLE t_eventLog IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(60)");
+                } catch (const std::exception&) {  // ended by the stop
+                }
+            });
+            EXPECT_TRUE(WaitUntil(
+                [&] {
+                    return server->Admin("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
+                               .rfind("0", 0) != 0;
+                },
+                20s))
+                << "the service's query never waited on the lock";
+            server->Pause();
+            locker.join();
+            break;
         case Outage::PgLoginRefused:
             server->Admin("ALTER ROLE " + server->user() + " NOLOGIN");
             server->Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '" +
@@ -93,7 +126,8 @@ TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
 
     switch (c.kind) {
         case Outage::SqliteFileGone: std::rename(away.c_str(), store->Server().c_str()); break;
-        case Outage::PgServerStopped: server->Resume(); break;
+        case Outage::PgServerStopped:
+        case Outage::PgStoppedMidQuery: server->Resume(); break;
         case Outage::PgLoginRefused: server->Admin("ALTER ROLE " + server->user() + " LOGIN"); break;
     }
     double outageSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -120,6 +154,8 @@ TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
     // Waiting for the database is sleeping, not spinning.
     EXPECT_LT(cpu, 0.1 * idleSeconds) << cpu << " s of CPU in " << idleSeconds << " s";
     for (const auto& m : log.Messages("111")) Figure("entry_111_text", m);
+    // Entry 111 says it; the database driver's own warnings stay off standard error.
+    EXPECT_EQ(QtLines(svc.Stderr()), "");
     EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
     Outcome(std::to_string(t.reported) + " of " + std::to_string(t.expected) + " events once, " +
             std::to_string(log.Count("111")) + "x 111 and " + std::to_string(log.Count("112")) + "x 112");
@@ -132,6 +168,10 @@ INSTANTIATE_TEST_SUITE_P(
                    Outage::SqliteFileGone},
         OutageCase{"PgServerStopped", "PostgreSQL server stopped for 8 s, then started again",
                    Outage::PgServerStopped},
+        OutageCase{"PgStoppedMidQuery",
+                   "PostgreSQL server stopped for 8 s while the service's query waits on a lock held by the "
+                   "collector, then started again",
+                   Outage::PgStoppedMidQuery},
         OutageCase{"PgLoginRefused",
                    "PostgreSQL refuses the service's login for 8 s (its session ended) while events are stored",
                    Outage::PgLoginRefused}),
@@ -169,6 +209,8 @@ TEST(ServerKilled, InTheMiddleOfALongCheck) {
     EXPECT_EQ(t.missing, 0);
     EXPECT_EQ(t.duplicates, 0);
     EXPECT_EQ(box.ProbeRuns().size(), static_cast<size_t>(Count));
+    EXPECT_GE(log.Count("111"), 1u);
+    EXPECT_EQ(QtLines(svc.Stderr()), "");  // no raw driver lines beside entry 111
     EXPECT_TRUE(svc.Running());
     EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
     Outcome(std::to_string(atKill) + " rows done when the server died; afterwards " + std::to_string(t.reported) +

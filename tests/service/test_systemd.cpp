@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "service/SystemdService.h"
+#include "service/stderrlines.h"
 #include "support/datagram.h"
 #include "support/testenv.h"
 
@@ -114,4 +115,24 @@ TEST(SystemdNotify, ReachesPathAndAbstractSockets) {
     }
     EXPECT_FALSE(systemd::Notify("", "READY=1"));
     EXPECT_FALSE(systemd::Notify(dir.file("nobody.sock"), "READY=1"));
+}
+
+TEST(QtMessages, DriverWarningsCoveredByOwnEntriesAreDroppedOthersBecomeOurLines) {
+    using telwick::service::CoveredByOwnEntries;
+    struct Case {
+        QtMsgType type;
+        const char* message;
+        bool covered;
+    };
+    for (const Case& c : {
+             Case{QtWarningMsg, "qMakeField: Unable to describe column 1\n\tError: SQLDescribeColW", true},
+             Case{QtWarningMsg, "QODBCResult::exec: Unable to execute statement: \"could not receive data\"", true},
+             Case{QtWarningMsg, "qGetStringData: Error while fetching data (-1)", true},
+             Case{QtCriticalMsg, "QODBCDriver::open: Unable to connect", false},  // not a warning
+             Case{QtWarningMsg, "QSqlDatabasePrivate::removeDatabase: connection 'x' is still in use", false},
+             Case{QtWarningMsg, "QStandardPaths: XDG_RUNTIME_DIR not set", false},
+         }) {
+        EXPECT_EQ(CoveredByOwnEntries(c.type, c.message), c.covered) << c.message;
+    }
+    EXPECT_EQ(telwick::service::QtMessageLine("a\nb\x1b"), "Telwick: Qt: a\\nb\\x1B\n");
 }

@@ -7,20 +7,25 @@
 
 namespace telwick::platform {
 
-std::string OneLine(std::string_view text) {
-    static const char digits[] = "0123456789abcdef";
+std::string EscapeControlCharacters(std::string_view text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\r' || c == '\n') {
-            out += ' ';
-        } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        } else {
-            out += ch;
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            out.push_back(c);
+            continue;
+        }
+        out.push_back('\\');
+        switch (c) {
+            case '\n': out.push_back('n'); break;
+            case '\r': out.push_back('r'); break;
+            case '\t': out.push_back('t'); break;
+            default:
+                out.push_back('x');
+                out.push_back(Hex[b >> 4]);
+                out.push_back(Hex[b & 0xF]);
         }
     }
     return out;

@@ -13,7 +13,7 @@ MessageBoxHost* installedHost = nullptr;
 
 Answer ConsoleMessageBox::Show(const std::string& text, const std::string& title, Buttons buttons) {
     // The text may come from remote computers: it stays one line.
-    WriteStandardError(OneLine("[" + title + "] " + text) + "\n");
+    WriteStandardError(EscapeControlCharacters("[" + title + "] " + text) + "\n");
     return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
 }
 
