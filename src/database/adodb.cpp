@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -198,14 +199,30 @@ std::string KeyOf(const std::string& connectionText, const std::string& userId, 
 // With an event loop the kept session does not outlive its keep time even when
 // no Open comes (checks switched off, say); without one it is dropped by the
 // next Open or by keep::DropIfIdle.
+// The application takes Qt's SQL drivers with it when it ends: the kept session
+// goes first, and none is kept while no application runs after one has ended.
+QCoreApplication* endingWatched = nullptr;
+bool applicationEnded = false;
+
+void ApplicationEnding() {
+    applicationEnded = true;
+    endingWatched = nullptr;
+    keep::Drop();
+}
+
 void ArmIdleTimer() {
-    if (!QCoreApplication::instance()) return;
-    static QTimer* timer = [] {
-        auto* t = new QTimer(QCoreApplication::instance());
-        t->setSingleShot(true);
-        QObject::connect(t, &QTimer::timeout, [] { keep::DropIfIdle(); });
-        return t;
-    }();
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    if (endingWatched != app) {
+        qAddPostRoutine(ApplicationEnding);
+        endingWatched = app;
+    }
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(app);
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, [] { keep::DropIfIdle(); });
+    }
     // A little after the keep time, so that the clock has surely passed it.
     timer->start(static_cast<int>(std::min<long long>(idleTime.count() + 1000, 24LL * 3600 * 1000)));
 }
@@ -431,7 +448,8 @@ void Connection::Close() {
 
 void Connection::Release() {
     if (qtSqlGone) return;
-    if (keepKey_.empty() || failed_ || idleTime.count() <= 0) {
+    const bool applicationGone = applicationEnded && !QCoreApplication::instance();
+    if (keepKey_.empty() || failed_ || idleTime.count() <= 0 || applicationGone) {
         CloseQtConnection(name_);
         return;
     }
