@@ -1,7 +1,8 @@
 // What the data layer costs:
 //   OpenProbeClose   one open of the shared kind of connection, the probe
 //                    "SELECT GetDate() " and the close (what every check pays,
-//                    since the connection is closed after each check);
+//                    since the connection is closed after each check), with the
+//                    server session kept beneath the close and without;
 //   Read1M           reading 1,000,000 rows (number + parameter text) through a
 //                    forward-only recordset, beside the same rows read with a bare
 //                    QSqlQuery, and the peak resident memory the read added;
@@ -17,6 +18,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,6 +129,10 @@ void OpenProbeClose(benchmark::State& state) {
         state.SkipWithError("TELWICK_PG_DSN is not set");
         return;
     }
+    namespace keep = telwick::db::keep;
+    const auto keepTime = keep::IdleTime();
+    if (!state.range(1)) keep::SetIdleTime(std::chrono::milliseconds(0));
+    const uint64_t logins = keep::PhysicalOpens();
     for (auto _ : state) {
         telwick::db::Connection c;
         c.SetCursorLocation(telwick::db::adUseClient);
@@ -134,6 +140,9 @@ void OpenProbeClose(benchmark::State& state) {
         c.Execute("SELECT GetDate() ");
         c.Close();
     }
+    state.counters["logins"] = static_cast<double>(keep::PhysicalOpens() - logins);
+    keep::Drop();
+    keep::SetIdleTime(keepTime);
 }
 
 void Read1M(benchmark::State& state) {
@@ -177,7 +186,9 @@ void Read1M(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(OpenProbeClose)->ArgName("pg")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Args: kind (0 SQLite, 1 PostgreSQL), the server session kept beneath the close (1) or not (0).
+BENCHMARK(OpenProbeClose)->ArgNames({"pg", "keep"})->Args({0, 1})->Args({1, 0})->Args({1, 1})
+    ->Unit(benchmark::kMillisecond);
 // Args: kind (0 SQLite, 1 PostgreSQL), bare QSqlQuery (1) or recordset (0).
 BENCHMARK(Read1M)->ArgNames({"pg", "bare"})->Args({0, 1})->Args({0, 0})->Args({1, 1})->Args({1, 0})
     ->Unit(benchmark::kMillisecond)->Iterations(2);

@@ -3,11 +3,14 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -161,6 +165,7 @@ bool qtSqlGone = false;
 void CloseAllAtExit() {
     const std::set<Connection*> live = LiveConnections();
     for (Connection* c : live) c->Close();
+    keep::Drop();
     qtSqlGone = true;
 }
 
@@ -175,7 +180,99 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& b
         text.replace(pos, what.size(), by);
 }
 
+std::string NextQtName() { return "telwick-db-" + std::to_string(++connectionCounter); }
+
+// Ends a server session: closes it and forgets its Qt connection.
+void CloseQtConnection(const std::string& name) {
+    if (qtSqlGone) return;
+    const QString qname = QString::fromStdString(name);
+    {
+        QSqlDatabase db = QSqlDatabase::database(qname, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(qname);
+}
+
+// The one kept server session.
+struct KeptSession {
+    std::string qtName;  // its Qt connection, open
+    std::string key;     // connection text and login it was opened with
+    std::chrono::steady_clock::time_point since;  // closed (logically) at
+};
+std::optional<KeptSession> kept;
+std::chrono::milliseconds idleTime = keep::DefaultIdle;
+keep::Clock clock;
+uint64_t physicalOpens = 0;
+
+std::chrono::steady_clock::time_point Now() { return clock ? clock() : std::chrono::steady_clock::now(); }
+
+// The key of a session: what the server sees of the connection text and login.
+std::string KeyOf(const std::string& connectionText, const std::string& userId, const std::string& password) {
+    return connectionText + '\0' + userId + '\0' + password;
+}
+
+// With an event loop the kept session does not outlive its keep time even when
+// no Open comes (checks switched off, say); without one it is dropped by the
+// next Open or by keep::DropIfIdle.
+// The application takes Qt's SQL drivers with it when it ends: the kept session
+// goes first, and none is kept while no application runs after one has ended.
+QCoreApplication* endingWatched = nullptr;
+bool applicationEnded = false;
+
+void ApplicationEnding() {
+    applicationEnded = true;
+    endingWatched = nullptr;
+    keep::Drop();
+}
+
+void ArmIdleTimer() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    if (endingWatched != app) {
+        qAddPostRoutine(ApplicationEnding);
+        endingWatched = app;
+    }
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(app);
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, [] { keep::DropIfIdle(); });
+    }
+    // A little after the keep time, so that the clock has surely passed it.
+    timer->start(static_cast<int>(std::min<long long>(idleTime.count() + 1000, 24LL * 3600 * 1000)));
+}
+
 }  // namespace
+
+namespace keep {
+
+void SetIdleTime(std::chrono::milliseconds idle) {
+    idleTime = idle;
+    DropIfIdle();
+}
+
+std::chrono::milliseconds IdleTime() { return idleTime; }
+
+void SetClock(Clock c) { clock = std::move(c); }
+
+bool DropIfIdle() {
+    if (!kept || (idleTime.count() > 0 && Now() - kept->since < idleTime)) return false;
+    Drop();
+    return true;
+}
+
+void Drop() {
+    if (!kept) return;
+    const std::string name = kept->qtName;
+    kept.reset();
+    CloseQtConnection(name);
+}
+
+bool Held() { return kept.has_value(); }
+
+uint64_t PhysicalOpens() { return physicalOpens; }
+
+}  // namespace keep
 
 Target ParseTarget(const std::string& connectionText) {
     Target t;
@@ -207,15 +304,11 @@ Target ParseTarget(const std::string& connectionText) {
 
 // --- Connection ----------------------------------------------------------------
 
-Connection::Connection() : name_("telwick-db-" + std::to_string(++connectionCounter)) {
-    LiveConnections().insert(this);
-}
+Connection::Connection() : name_(NextQtName()) { LiveConnections().insert(this); }
 
 Connection::~Connection() {
     Close();
     LiveConnections().erase(this);
-    if (!qtSqlGone && QSqlDatabase::contains(QString::fromStdString(name_)))
-        QSqlDatabase::removeDatabase(QString::fromStdString(name_));
 }
 
 int32_t Connection::State() const { return open_ ? adStateOpen : adStateClosed; }
@@ -227,6 +320,7 @@ void Connection::Raise(const std::string& what, const std::string& driverText) c
     // Drivers like to repeat the login in their messages.
     ReplaceAll(text, password_, "***");
     ReplaceAll(text, userId_, "***");
+    failed_ = true;  // a session that failed once is not kept
     throw Fault(FaultNr::Database, text);
 }
 
@@ -243,9 +337,28 @@ void Connection::Open(const std::string& connectionText, const std::string& user
     target_ = ParseTarget(connectionText);
     userId_.clear();
     password_.clear();
-    const QString qname = QString::fromStdString(name_);
+    reused_ = false;
+    failed_ = false;
+    keepKey_.clear();
     if (qtSqlGone) throw Fault(FaultNr::Database, "The program is ending.");
-    if (QSqlDatabase::contains(qname)) QSqlDatabase::removeDatabase(qname);
+    if (target_.kind != Target::Kind::SqliteFile) {
+        // The kept session serves only the same server and login, and only
+        // within its keep time; any other Open ends it.
+        const std::string key = KeyOf(connectionText, userId, password);
+        if (kept && kept->key == key && !keep::DropIfIdle()) {
+            name_ = kept->qtName;
+            kept.reset();
+            userId_ = userId;
+            password_ = password;
+            keepKey_ = key;
+            reused_ = true;
+            open_ = true;
+            return;
+        }
+        keep::Drop();
+    }
+    name_ = NextQtName();
+    const QString qname = QString::fromStdString(name_);
 
     if (target_.kind == Target::Kind::SqliteFile) {
         // Never create a database: a missing file is a failed open.
@@ -324,6 +437,8 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         QSqlDatabase::removeDatabase(qname);
         Raise("The connection to " + target_.dataSource + " cannot be opened", err);
     }
+    ++physicalOpens;
+    keepKey_ = KeyOf(connectionText, userId, password);
     open_ = true;
 }
 
@@ -342,15 +457,21 @@ void Connection::Close() {
     while (!recordsets_.empty()) (*recordsets_.begin())->Close();
     if (!open_) return;
     open_ = false;
-    if (qtSqlGone) return;
-    const QString qname = QString::fromStdString(name_);
-    {
-        QSqlDatabase db = QSqlDatabase::database(qname, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(qname);
+    Release();
     userId_.clear();
     password_.clear();
+}
+
+void Connection::Release() {
+    if (qtSqlGone) return;
+    const bool applicationGone = applicationEnded && !QCoreApplication::instance();
+    if (keepKey_.empty() || failed_ || idleTime.count() <= 0 || applicationGone) {
+        CloseQtConnection(name_);
+        return;
+    }
+    keep::Drop();  // one kept session at a time
+    kept = KeptSession{name_, keepKey_, Now()};
+    ArmIdleTimer();
 }
 
 // --- Recordset -------------------------------------------------------------------

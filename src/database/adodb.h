@@ -3,7 +3,9 @@
 // description that never holds the login.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,6 +36,35 @@ Target ParseTarget(const std::string& connectionText);
 
 class Recordset;
 
+// The server connection beneath a closed connection.
+//
+// Closing a connection to a server (DSN or SQL Server host) ends its logical
+// life only: the session with the server stays open and the next Open with the
+// same connection text and login takes it over instead of logging in again.
+// One such session is kept at a time (the program has one shared connection).
+// It is dropped after the keep time without use, after any error on it, and
+// when an Open asks for another server or login. A SQLite file is closed for
+// real: opening one costs next to nothing.
+namespace keep {
+// The default keep time. It is longer than the longest check interval (65.5 s),
+// so that the gap between two ticks never drops the session.
+constexpr std::chrono::milliseconds DefaultIdle{120000};
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+// Zero or less switches the keeping off; the default is DefaultIdle.
+void SetIdleTime(std::chrono::milliseconds idle);
+std::chrono::milliseconds IdleTime();
+// The clock the idle time is measured with (tests); nullptr: the steady clock.
+void SetClock(Clock clock);
+// Drops the kept session once it has been idle for the keep time (also run by a
+// timer when the program has an event loop). True when it dropped one.
+bool DropIfIdle();
+// Drops the kept session, if any.
+void Drop();
+bool Held();  // a session is kept
+// Server sessions opened by this process so far (logins).
+uint64_t PhysicalOpens();
+}  // namespace keep
+
 class Connection {
 public:
     Connection();
@@ -54,8 +85,11 @@ public:
     void Execute(const std::string& commandText, int32_t options = adCmdUnspecified);
     void Close();  // harmless when closed
 
-    // The Qt connection name, for the recordsets.
+    // The Qt connection name of the session in use, for the recordsets.
     const std::string& name() const { return name_; }
+    // The last Open took over a kept server session instead of logging in.
+    // Whether that session still lives shows only at the first statement.
+    bool reused() const { return reused_; }
     // What Open made of the connection text (valid while open).
     const Target& target() const { return target_; }
 
@@ -66,9 +100,15 @@ private:
     // A file database that was removed or replaced counts as a lost connection.
     void CheckStillThere() const;
 
+    // Ends the session beneath, or hands it to the keeping.
+    void Release();
+
     std::string name_;
     int32_t cursorLocation_ = 2;
     bool open_ = false;
+    bool reused_ = false;
+    mutable bool failed_ = false;       // an error happened on this session: never kept
+    std::string keepKey_;               // connection text and login (empty: not to be kept)
     Target target_;
     std::string userId_, password_;     // kept only to scrub them from messages
     unsigned long long fileDev_ = 0, fileIno_ = 0;

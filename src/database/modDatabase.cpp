@@ -76,6 +76,15 @@ void ConnectionStands() {
     }
 }
 
+// Opens the shared connection with the cached settings.
+void OpenShared() {
+    const std::string text = BuildConnectionString(DBServer, Catalogue, DBTrustedConnection);
+    if (!DBUsername.empty())
+        Shared().Open(text, DBUsername, DBPassword, telwick::db::adConnectUnspecified);
+    else
+        Shared().Open(text, "", "", telwick::db::adConnectUnspecified);
+}
+
 }  // namespace
 
 std::time_t OutageSince() { return outageSince; }
@@ -159,17 +168,27 @@ bool CheckDB() {
         enum class Step { Open, Probe } step = Shared().State() == telwick::db::adStateOpen ? Step::Probe : Step::Open;
         if (step == Step::Open) Shared().SetCursorLocation(telwick::db::adUseClient);
         for (;;) {
+            bool probed = false;
             try {
                 if (step == Step::Open) {
                     retry = 3;  // a failed open is not retried automatically
-                    const std::string text = BuildConnectionString(DBServer, Catalogue, DBTrustedConnection);
-                    if (!DBUsername.empty())
-                        Shared().Open(text, DBUsername, DBPassword, telwick::db::adConnectUnspecified);
-                    else
-                        Shared().Open(text, "", "", telwick::db::adConnectUnspecified);
+                    OpenShared();
+                    // A kept server session that died while it waited (a server
+                    // restart between two checks) is replaced at once and without
+                    // a word; only when the new session fails too is the
+                    // connection lost.
+                    if (Shared().reused()) {
+                        try {
+                            Shared().Execute("SELECT GetDate() ", telwick::db::adCmdUnspecified);
+                            probed = true;
+                        } catch (const std::exception&) {
+                            Shared().Close();  // the failed session is ended, not kept
+                            OpenShared();
+                        }
+                    }
                     step = Step::Probe;
                 }
-                Shared().Execute("SELECT GetDate() ", telwick::db::adCmdUnspecified);
+                if (!probed) Shared().Execute("SELECT GetDate() ", telwick::db::adCmdUnspecified);
                 ConnectionStands();
                 return true;
             } catch (const telwick::Fault& fault) {
@@ -216,6 +235,7 @@ void CloseSharedConnection() {
 
 void Reset() {
     SharedConnection.reset();
+    telwick::db::keep::Drop();
     DBServer.clear();
     DBTrustedConnection = false;
     DBUsername.clear();

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "database/adodb.h"
 #include "platform/fault.h"
@@ -290,6 +292,77 @@ TEST(PostgresOutage, ReadingFromAStoppedServerFails) {
     Connection again;
     EXPECT_NO_THROW(again.Open(db.ConnectionText(), db.user(), db.password()));
     EXPECT_NO_THROW(again.Execute("SELECT GetDate() "));
+}
+
+// --- the server session kept beneath a closed connection ------------------------------------
+
+TEST(KeptSession, ServesTheSameServerAndLoginWithinTheKeepTimeAndNeverAfterAnError) {
+    namespace keep = telwick::db::keep;
+    auto now = std::chrono::steady_clock::now();
+    keep::SetClock([&] { return now; });
+    struct Restore {
+        ~Restore() {
+            keep::SetClock(nullptr);
+            keep::Drop();
+        }
+    } restore;
+    keep::Drop();
+    {
+        TestDatabase file(DbKind::Sqlite, {.writeSettings = false});
+        Connection c;
+        c.Open(file.ConnectionText(), "", "");
+        c.Close();
+        EXPECT_FALSE(keep::Held()) << "a file is closed for real";
+    }
+    if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
+    TestDatabase db(DbKind::Postgres, {.writeSettings = false});
+    const std::string text = db.ConnectionText();
+    const std::string otherText = modDatabase::BuildConnectionString(db.server(), "", false);  // same server
+    const uint64_t base = keep::PhysicalOpens();
+    Connection c;
+    using std::chrono::milliseconds;
+    const milliseconds keepTime = keep::IdleTime();
+    struct Step {
+        const char* what;
+        bool failFirst;     // a statement fails on the session before the close
+        milliseconds idle;  // between the close and the next open
+        std::string text;
+        bool reused;
+        uint64_t logins;  // so far
+    };
+    const std::vector<Step> steps{
+        {"first open", false, milliseconds(0), text, false, 1},
+        {"just within the keep time", false, keepTime - milliseconds(1), text, true, 1},
+        {"after the keep time", false, keepTime, text, false, 2},
+        {"after an error", true, milliseconds(0), text, false, 3},
+        {"another connection text", false, milliseconds(0), otherText, false, 4},
+        {"back to the first text", false, milliseconds(0), text, false, 5},
+        {"the same again", false, milliseconds(0), text, true, 5},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.failFirst) {
+            EXPECT_EQ(FaultOf([&] { c.Execute("SELECT no_such_column"); }).number(), Database);
+        }
+        c.Close();
+        now += step.idle;
+        c.Open(step.text, db.user(), db.password());
+        EXPECT_EQ(c.reused(), step.reused);
+        EXPECT_EQ(keep::PhysicalOpens() - base, step.logins);
+        EXPECT_NO_THROW(c.Execute("SELECT GetDate() "));
+    }
+    // A changed login is never served by the kept session, and ends it.
+    c.Close();
+    ASSERT_TRUE(keep::Held());
+    EXPECT_EQ(FaultOf([&] { c.Open(text, db.user(), "not-the-password"); }).number(), Database);
+    EXPECT_FALSE(keep::Held());
+    // The idle drop of the timer: nothing before the keep time, then the session ends.
+    c.Open(text, db.user(), db.password());
+    c.Close();
+    EXPECT_FALSE(keep::DropIfIdle());
+    now += keep::IdleTime();
+    EXPECT_TRUE(keep::DropIfIdle());
+    EXPECT_FALSE(keep::Held());
 }
 
 // --- the login never shows ---------------------------------------------------------------------

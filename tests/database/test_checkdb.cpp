@@ -443,6 +443,44 @@ TEST(PostgresReconnect, ARestartBetweenChecksIsHealedByANewConnection) {
     EXPECT_EQ(state.host.shown.size(), 1u);
 }
 
+TEST(PostgresReconnect, ARestartWhileTheConnectionIsClosedGoesUnnoticed) {
+    if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
+    ScopedHive hive;
+    SyslogReceiver log;
+    ProgramState state;
+    TestDatabase db(DbKind::Postgres, {.ownServer = true});
+    std::vector<int32_t> retries;
+    modDatabase::SetRetryObserver([&](int32_t r) { retries.push_back(r); });
+    // A check as the monitors make it: the events above the last one seen, then
+    // the shared connection closed.
+    int64_t last = db.MaxEventNr();
+    std::vector<int64_t> seen;
+    const auto check = [&] {
+        telwick::db::Recordset rs;
+        rs.Open("SELECT eventlognr FROM t_eventLog WHERE eventlognr > " + std::to_string(last) +
+                    " ORDER BY eventlognr",
+                modDatabase::GetConnection());
+        for (; !rs.EOF_(); rs.MoveNext()) seen.push_back(last = rs.Integer(0));
+        rs.Close();
+        modDatabase::CloseSharedConnection();
+    };
+    const uint64_t logins = telwick::db::keep::PhysicalOpens();
+    const int64_t a = db.AddEvent(3, 1, 5, 1, "a");
+    check();
+    const int64_t b = db.AddEvent(3, 1, 5, 1, "b");
+    check();
+    EXPECT_EQ(telwick::db::keep::PhysicalOpens() - logins, 1u) << "the second check logs in again";
+    db.StopServer();
+    db.StartServer();
+    const int64_t c = db.AddEvent(3, 1, 5, 1, "c");
+    check();
+    EXPECT_EQ(seen, (std::vector<int64_t>{a, b, c}));
+    EXPECT_EQ(telwick::db::keep::PhysicalOpens() - logins, 2u);
+    EXPECT_TRUE(retries.empty());
+    EXPECT_TRUE(state.host.shown.empty());
+    EXPECT_TRUE(log.Drain(std::chrono::milliseconds(300)).empty());
+}
+
 TEST(PostgresReconnect, AWrongPasswordNeverPutsTheLoginIntoTheSystemLog) {
     if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
     ScopedHive hive;
