@@ -247,7 +247,6 @@ bool LoadMonitorings() {
         modPositions::ForgetAll();
     return LoadFrom(0);
 }
-}
 
 bool MonitoringsPending() { return pendingRecord >= 0; }
 

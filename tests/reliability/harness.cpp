@@ -379,17 +379,8 @@ bool Service::WaitReady(std::chrono::milliseconds limit) {
 }
 
 std::string Service::WaitNotify(const std::string& text, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (notify_ >= 0 && std::chrono::steady_clock::now() < end) {
-        pollfd p{notify_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[4096];
-        ssize_t n = recv(notify_, buf, sizeof(buf), 0);
-        if (n <= 0) continue;
-        std::string message(buf, static_cast<size_t>(n));
-        if (message.find(text) != std::string::npos) return message;
-    }
-    return {};
+    if (!notify_) return {};
+    return notify_->WaitForText(text, limit).value_or("");
 }
 
 void Service::StartReady(const std::vector<std::string>& args) {
