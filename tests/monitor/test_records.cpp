@@ -110,8 +110,9 @@ TEST(OptInSettings, KeptPositionsAndBoxLimitsRead) {
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->covered, 9007199254740993);  // 64 bits, no rounding
     EXPECT_EQ(kept->record, record);
-    for (const char* bad : {"", ";x;", "12", "-4;x;", "1x;x;", " 4;x;", "99999999999999999999;x;"})
+    for (const char* bad : {"", ";x;", "12", "1x;x;", " 4;x;", "99999999999999999999;x;"})
         EXPECT_FALSE(modPositions::Parse(bad)) << bad;
+    EXPECT_EQ(modPositions::Parse("-4;x;")->covered, -4);  // tables numbered from below 0
     EXPECT_EQ(modPositions::Parse("0;")->record, "");
 
     const std::pair<const char*, int32_t> limits[] = {

@@ -210,7 +210,7 @@ TEST(ConsoleLines, TextFromRemoteComputersStaysOneLine) {
     svc.StartReady();
     const std::string param = "C:";
     db.AddEvent(901, &param);
-    const std::string shown = "Disk C: full  [Telwick] forged box Telwick[110]: forged entry \\x1b[2J";
+    const std::string shown = "Disk C: full\\r\\n[Telwick] forged box\\nTelwick[110]: forged entry\\r\\x1B[2J";
     ASSERT_TRUE(WaitUntil([&] { return svc.Stderr().find("Telwick[110]: Disk") != std::string::npos; }, 20s))
         << svc.Stderr();
     std::this_thread::sleep_for(300ms);
