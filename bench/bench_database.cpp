@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +26,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <algorithm>
 
 #include "database/adodb.h"
-#include "platform/fault.h"
 #include "database/modDatabase.h"
+#include "platform/fault.h"
 
 namespace {
 
@@ -104,7 +104,8 @@ const Target* PostgresTarget() {
             QSqlQuery q(db);
             if (!q.exec(QString::fromStdString("CREATE TABLE " + target.table +
                                                " AS SELECT x AS eventlognr, 'C:;' || x AS parameter "
-                                               "FROM generate_series(1, " + std::to_string(Rows) + ") AS x")))
+                                               "FROM generate_series(1, " +
+                                               std::to_string(Rows) + ") AS x")))
                 Die("PostgreSQL: " + q.lastError().text().toStdString());
         }
         std::atexit([] {
@@ -187,10 +188,20 @@ void Read1M(benchmark::State& state) {
 }  // namespace
 
 // Args: kind (0 SQLite, 1 PostgreSQL), the server session kept beneath the close (1) or not (0).
-BENCHMARK(OpenProbeClose)->ArgNames({"pg", "keep"})->Args({0, 1})->Args({1, 0})->Args({1, 1})
+BENCHMARK(OpenProbeClose)
+    ->ArgNames({"pg", "keep"})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
     ->Unit(benchmark::kMillisecond);
 // Args: kind (0 SQLite, 1 PostgreSQL), bare QSqlQuery (1) or recordset (0).
-BENCHMARK(Read1M)->ArgNames({"pg", "bare"})->Args({0, 1})->Args({0, 0})->Args({1, 1})->Args({1, 0})
-    ->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(Read1M)
+    ->ArgNames({"pg", "bare"})
+    ->Args({0, 1})
+    ->Args({0, 0})
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 BENCHMARK_MAIN();

@@ -47,13 +47,13 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/clsMonitor.h"
-#include "settings/crypt.h"
 #include "database/adodb.h"
 #include "database/modDatabase.h"
+#include "monitor/clsMonitor.h"
 #include "monitor/modMain.h"
 #include "monitor/positions.h"
 #include "platform/syslog.h"
+#include "settings/crypt.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -127,7 +127,8 @@ class BenchDatabase {
 public:
     enum class Kind { Sqlite, Postgres };
 
-    BenchDatabase(Kind kind, const std::string& dir) : kind_(kind), name_("bench-writer-" + std::to_string(++count_)) {
+    BenchDatabase(Kind kind, const std::string& dir)
+        : kind_(kind), name_("bench-writer-" + std::to_string(++count_)) {
         if (kind == Kind::Sqlite) {
             server_ = dir + "/corvane.db";
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", Name());
@@ -140,9 +141,9 @@ public:
             const std::string id = std::to_string(getpid()) + "_" + std::to_string(count_);
             schema_ = "bench_" + id;
             QSqlDatabase db = QSqlDatabase::addDatabase("QODBC", Name());
-            db.setDatabaseName(QString::fromStdString("DRIVER={PostgreSQL Unicode};SERVER=" + Env("TELWICK_PG_HOST") +
-                                                      ";PORT=" + Env("TELWICK_PG_PORT") + ";DATABASE=" +
-                                                      Env("TELWICK_PG_DATABASE") + ";SSLMODE=disable"));
+            db.setDatabaseName(QString::fromStdString(
+                "DRIVER={PostgreSQL Unicode};SERVER=" + Env("TELWICK_PG_HOST") + ";PORT=" +
+                Env("TELWICK_PG_PORT") + ";DATABASE=" + Env("TELWICK_PG_DATABASE") + ";SSLMODE=disable"));
             db.setUserName(QString::fromStdString(Env("TELWICK_PG_USER")));
             db.setPassword(QString::fromStdString(Env("TELWICK_PG_PASSWORD")));
             if (!db.open()) Die("postgres: " + db.lastError().text().toStdString());
@@ -150,15 +151,16 @@ public:
             Exec("SET search_path TO " + schema_);
             RunScript(SourceDir() + "/schema/postgresql.sql");
             server_ = "corvane_" + id;
-            std::ofstream(dir + "/odbc.ini") << "[" << server_ << "]\nDriver = PostgreSQL Unicode\nServername = "
-                                             << Env("TELWICK_PG_HOST") << "\nPort = " << Env("TELWICK_PG_PORT")
-                                             << "\nDatabase = " << Env("TELWICK_PG_DATABASE")
-                                             << "\nSSLMode = disable\nUseDeclareFetch = 1\nFetch = 1000\n"
-                                             << "ConnSettings = SET search_path TO " << schema_ << "\n";
+            std::ofstream(dir + "/odbc.ini")
+                << "[" << server_ << "]\nDriver = PostgreSQL Unicode\nServername = " << Env("TELWICK_PG_HOST")
+                << "\nPort = " << Env("TELWICK_PG_PORT") << "\nDatabase = " << Env("TELWICK_PG_DATABASE")
+                << "\nSSLMode = disable\nUseDeclareFetch = 1\nFetch = 1000\n"
+                << "ConnSettings = SET search_path TO " << schema_ << "\n";
             setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
         }
-        Exec("INSERT INTO t_description (descriptionnr, descriptiontypenr, lang, description) "
-             "VALUES (1, 17, 1, 'Disk %1 is %2% full')");
+        Exec(
+            "INSERT INTO t_description (descriptionnr, descriptiontypenr, lang, description) "
+            "VALUES (1, 17, 1, 'Disk %1 is %2% full')");
     }
     ~BenchDatabase() {
         if (kind_ == Kind::Postgres) {
@@ -186,19 +188,21 @@ public:
 
     void Exec(const std::string& sql) {
         QSqlQuery q(QSqlDatabase::database(Name()));
-        if (!q.exec(QString::fromStdString(sql))) Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
+        if (!q.exec(QString::fromStdString(sql)))
+            Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
     }
 
     // count events of computer 3, type 1, level 5, message 1, "C:;95".
     void AddEvents(int64_t count) {
         const std::string values = "3, 1, 5, 1, 'C:;95'";
         if (kind_ == Kind::Postgres)
-            Exec("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
-                 " FROM generate_series(1, " + std::to_string(count) + ")");
+            Exec("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                 values + " FROM generate_series(1, " + std::to_string(count) + ")");
         else
-            Exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
-                 ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
-                 " FROM n");
+            Exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                 std::to_string(count) +
+                 ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                 values + " FROM n");
     }
 
     // count events of other computers and kinds, generated by the database itself.
@@ -206,18 +210,20 @@ public:
         if (count <= 0) return;
         const std::string values = "x % 50 + 10, x % 4 + 1, x % 5 + 1, 1, 'D:;' || x";
         if (kind_ == Kind::Postgres)
-            Exec("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
-                 " FROM generate_series(1, " + std::to_string(count) + ") AS x");
+            Exec("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                 values + " FROM generate_series(1, " + std::to_string(count) + ") AS x");
         else
-            Exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
-                 ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
-                 " FROM n");
+            Exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                 std::to_string(count) +
+                 ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                 values + " FROM n");
     }
 
     // All rows of the first column, one a line.
     std::string QueryText(const std::string& sql) {
         QSqlQuery q(QSqlDatabase::database(Name()));
-        if (!q.exec(QString::fromStdString(sql))) Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
+        if (!q.exec(QString::fromStdString(sql)))
+            Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
         std::string out;
         while (q.next()) {
             const QSqlRecord r = q.record();
@@ -287,8 +293,8 @@ bool PostgresThere() { return std::getenv("TELWICK_PG_DSN") != nullptr; }
 std::string WindowQuery(int64_t above, int64_t upTo) {
     return "SELECT EVL.*, DES.description AS message FROM t_eventLog AS EVL INNER JOIN t_description AS DES ON "
            "EVL.messagenr = DES.descriptionnr AND DES.descriptiontypenr = 17 AND DES.lang = 1 WHERE 1=1 AND "
-           "eventlognr > " + std::to_string(above) + " AND eventlognr <= " + std::to_string(upTo) +
-           " ORDER BY eventlognr ";
+           "eventlognr > " +
+           std::to_string(above) + " AND eventlognr <= " + std::to_string(upTo) + " ORDER BY eventlognr ";
 }
 
 // Reads the window's rows as a check does, optionally sending one datagram
@@ -329,8 +335,7 @@ void BM_Window100k(benchmark::State& state) {
     Setup setup(BenchDatabase::Kind::Sqlite);
     const int fd = ConnectedSocket(setup.dir + "/log.sock");
     // An entry as the check writes it: header and the filled message.
-    const std::string datagram =
-        "<30>1 2026-01-01T00:00:00.000000Z host Telwick 12345 110 - Disk C: is 95% full";
+    const std::string datagram = "<30>1 2026-01-01T00:00:00.000000Z host Telwick 12345 110 - Disk C: is 95% full";
     double check = 0, read = 0, limit = 0;
     for (auto _ : state) {
         setup.db->Exec("DELETE FROM t_eventLog");
@@ -429,11 +434,23 @@ void BM_Tick100(benchmark::State& state) {
     // Server logins for loading the 100 monitors and running the ticks.
     state.counters["logins_load_and_ticks"] = static_cast<double>(logins);
 }
-BENCHMARK(BM_Tick100)->ArgNames({"pg", "keep"})->Args({0, 1})->Iterations(100)->UseManualTime()
+BENCHMARK(BM_Tick100)
+    ->ArgNames({"pg", "keep"})
+    ->Args({0, 1})
+    ->Iterations(100)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Tick100)->ArgNames({"pg", "keep"})->Args({1, 0})->Iterations(3)->UseManualTime()
+BENCHMARK(BM_Tick100)
+    ->ArgNames({"pg", "keep"})
+    ->Args({1, 0})
+    ->Iterations(3)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Tick100)->ArgNames({"pg", "keep"})->Args({1, 1})->Iterations(100)->UseManualTime()
+BENCHMARK(BM_Tick100)
+    ->ArgNames({"pg", "keep"})
+    ->Args({1, 1})
+    ->Iterations(100)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 // --- one check as the event table grows ------------------------------------------
@@ -585,7 +602,8 @@ void BM_EventLogEntry(benchmark::State& state) {
         const std::string datagram = "<30>1 2026-01-01T00:00:00.000000Z host Telwick 12345 110 - " + text;
         for (auto _ : state) {
             if (fd < 0) {
-                if (!telwick::platform::WriteEventLog(telwick::platform::EventInformation, 110, text)) Die("entry");
+                if (!telwick::platform::WriteEventLog(telwick::platform::EventInformation, 110, text))
+                    Die("entry");
             } else {
                 while (send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL) < 0) {
                     pollfd p{fd, POLLOUT, 0};
@@ -629,7 +647,8 @@ void BM_KeepPositions100(benchmark::State& state) {
     modPositions::Keeper keeper;
     std::vector<int64_t> covered;
     for (int i = 0; i < 100; ++i) {
-        const std::string record = std::to_string(i) + ";;5;1;1;0;/opt/corvane/jobs/alert" + std::to_string(i) + ".sh;";
+        const std::string record =
+            std::to_string(i) + ";;5;1;1;0;/opt/corvane/jobs/alert" + std::to_string(i) + ".sh;";
         keeper.Track("config" + std::to_string(i), record, std::nullopt);
         covered.push_back(4000000000LL + i * 1000);
     }

@@ -52,8 +52,9 @@ public:
         modRegistry::SetSetting("Username", modCrypt::ProtectValue("USR", "monitor"));
         modRegistry::SetSetting("Password", modCrypt::ProtectValue("PWD", "s3cret-pass"));
         for (int i = 0; i < 50; ++i)
-            modRegistry::SetSetting("config" + std::to_string(i),
-                                    std::to_string(i) + ";0;5;1;1;0;C:\\Scripts\\alert" + std::to_string(i) + ".cmd;");
+            modRegistry::SetSetting(
+                "config" + std::to_string(i),
+                std::to_string(i) + ";0;5;1;1;0;C:\\Scripts\\alert" + std::to_string(i) + ".cmd;");
     }
     ~PopulatedHive() override {
         if (!dir_.empty()) {
@@ -69,8 +70,8 @@ protected:
 BENCHMARK_DEFINE_F(PopulatedHive, GetRegistryValue)(benchmark::State& state) {
     for (auto _ : state) {
         uint32_t type = modRegistry::REG_SZ;
-        benchmark::DoNotOptimize(modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey,
-                                                               "config37", type, ""));
+        benchmark::DoNotOptimize(modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE,
+                                                               modRegistry::ProgramKey, "config37", type, ""));
     }
 }
 BENCHMARK_REGISTER_F(PopulatedHive, GetRegistryValue);
@@ -78,8 +79,8 @@ BENCHMARK_REGISTER_F(PopulatedHive, GetRegistryValue);
 BENCHMARK_DEFINE_F(PopulatedHive, GetRegistryValueMissing)(benchmark::State& state) {
     for (auto _ : state) {
         uint32_t type = modRegistry::REG_SZ;
-        benchmark::DoNotOptimize(modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey,
-                                                               "config50", type, ""));
+        benchmark::DoNotOptimize(modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE,
+                                                               modRegistry::ProgramKey, "config50", type, ""));
     }
 }
 BENCHMARK_REGISTER_F(PopulatedHive, GetRegistryValueMissing);

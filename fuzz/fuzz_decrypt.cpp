@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/crypt.h"
 #include "fuzz_common.h"
+#include "settings/crypt.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // passphrase is noticed.
     std::string cipher = modCrypt::EncryptString(input, key);
     fuzz::Expect(cipher.size() == input.size() + 32, "the cipher is not the clear length + 32");
-    fuzz::Expect(UpToZero(modCrypt::DecryptString(cipher, key)) == UpToZero(input), "the round trip lost the text");
+    fuzz::Expect(UpToZero(modCrypt::DecryptString(cipher, key)) == UpToZero(input),
+                 "the round trip lost the text");
     std::string tampered = cipher;
     tampered[static_cast<size_t>(mode) * 7 % tampered.size()] ^= static_cast<char>(mode | 1);
     fuzz::FaultOf([&] { clear = modCrypt::DecryptString(tampered, key); });

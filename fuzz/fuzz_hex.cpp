@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/crypt.h"
 #include "fuzz_common.h"
+#include "settings/crypt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

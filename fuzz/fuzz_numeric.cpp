@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string packed;
     for (char c : text)
         if (c != ' ' && c != '\t' && c != '\n') packed += c;
-    fuzz::Expect(Same(modSettings::NumericValue(packed), value),
-                 "blanks, tabs or line feeds changed the number");
+    fuzz::Expect(Same(modSettings::NumericValue(packed), value), "blanks, tabs or line feeds changed the number");
 
     // ReadLong: the nearest 32-bit integer (halves to even), or fault 6.
     int32_t read = 0;

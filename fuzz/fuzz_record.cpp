@@ -13,11 +13,11 @@
 #include <sstream>
 #include <string>
 
-#include "settings/crypt.h"
-#include "fuzz_common.h"
 #include "database/modDatabase.h"
+#include "fuzz_common.h"
 #include "monitor/modMain.h"
 #include "platform/lifecycle.h"
+#include "settings/crypt.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -43,8 +43,10 @@ void MakeDatabase(const std::string& path) {
     char* error = nullptr;
     if (sqlite3_exec(db, text.str().c_str(), nullptr, nullptr, &error) != SQLITE_OK)
         fuzz::Fail(std::string("schema: ") + (error ? error : "?"));
-    sqlite3_exec(db, "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) VALUES (1,1,1,1,'a;b')",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) VALUES (1,1,1,1,'a;b')",
+        nullptr, nullptr, nullptr);
     sqlite3_close(db);
 }
 
@@ -92,12 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<clsMonitor> copy;
     fuzz::Expect(fuzz::FaultOf([&] { copy = modMain::MonitorFromRecord(again); }) == 0,
                  "the written record of a monitor could not be read");
-    fuzz::Expect(copy->computerNr() == monitor->computerNr() && copy->eventTypeNr() == monitor->eventTypeNr() &&
-                     copy->eventLevelNr() == monitor->eventLevelNr() && copy->showMsgBox() == monitor->showMsgBox() &&
-                     copy->writeEventLog() == monitor->writeEventLog() &&
-                     copy->executeBatch() == monitor->executeBatch(),
-                 "the written record gives another monitor");
+    fuzz::Expect(
+        copy->computerNr() == monitor->computerNr() && copy->eventTypeNr() == monitor->eventTypeNr() &&
+            copy->eventLevelNr() == monitor->eventLevelNr() && copy->showMsgBox() == monitor->showMsgBox() &&
+            copy->writeEventLog() == monitor->writeEventLog() && copy->executeBatch() == monitor->executeBatch(),
+        "the written record gives another monitor");
     if (monitor->batchFile().find("[trdoppu]") == std::string::npos)
-        fuzz::Expect(copy->batchFile() == monitor->batchFile(), "the batch path changed on the way through the record");
+        fuzz::Expect(copy->batchFile() == monitor->batchFile(),
+                     "the batch path changed on the way through the record");
     return 0;
 }

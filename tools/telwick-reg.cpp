@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "reg/reg.h"
 #include "settings/hive.h"
 #include "settings/hivesecurity.h"
-#include "reg/reg.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -76,8 +76,10 @@ std::vector<std::string> IniSections(const std::string& path) {
 // ~/.odbc.ini) and the system's ($ODBCSYSINI instead of /etc).
 std::vector<std::string> OdbcIniFiles() {
     std::vector<std::string> files;
-    if (auto v = Env("ODBCINI"); !v.empty()) files.push_back(v);
-    else if (auto home = Env("HOME"); !home.empty()) files.push_back(home + "/.odbc.ini");
+    if (auto v = Env("ODBCINI"); !v.empty())
+        files.push_back(v);
+    else if (auto home = Env("HOME"); !home.empty())
+        files.push_back(home + "/.odbc.ini");
     const std::string sys = Env("ODBCSYSINI");
     files.push_back((sys.empty() ? std::string("/etc") : sys) + "/odbc.ini");
     return files;
@@ -195,8 +197,8 @@ void CloseQtConnection(const std::string& name) {
 
 // The one kept server session.
 struct KeptSession {
-    std::string qtName;  // its Qt connection, open
-    std::string key;     // connection text and login it was opened with
+    std::string qtName;                           // its Qt connection, open
+    std::string key;                              // connection text and login it was opened with
     std::chrono::steady_clock::time_point since;  // closed (logically) at
 };
 std::optional<KeptSession> kept;
@@ -286,14 +288,16 @@ Target ParseTarget(const std::string& connectionText) {
         if (eq == std::string::npos) continue;
         const std::string key = Lower(Trim(part.substr(0, eq)));
         const std::string value = Trim(part.substr(eq + 1));
-        if (key == "data source") t.dataSource = value;
-        else if (key == "initial catalog") t.catalogue = value;
-        else if (key == "integrated security") t.integratedSecurity = Lower(value) == "sspi";
+        if (key == "data source")
+            t.dataSource = value;
+        else if (key == "initial catalog")
+            t.catalogue = value;
+        else if (key == "integrated security")
+            t.integratedSecurity = Lower(value) == "sspi";
     }
     const std::string lower = Lower(t.dataSource);
-    if (!t.dataSource.empty() &&
-        (t.dataSource.front() == '/' || EndsWith(lower, ".db") || EndsWith(lower, ".sqlite") ||
-         EndsWith(lower, ".sqlite3")))
+    if (!t.dataSource.empty() && (t.dataSource.front() == '/' || EndsWith(lower, ".db") ||
+                                  EndsWith(lower, ".sqlite") || EndsWith(lower, ".sqlite3")))
         t.kind = Target::Kind::SqliteFile;
     else if (IsDataSourceName(t.dataSource))
         t.kind = Target::Kind::OdbcDsn;
@@ -331,8 +335,8 @@ void Connection::CheckStillThere() const {
         Raise("The database file " + target_.dataSource + " is no longer available", {});
 }
 
-void Connection::Open(const std::string& connectionText, const std::string& userId,
-                      const std::string& password, int32_t /*options*/) {
+void Connection::Open(const std::string& connectionText, const std::string& userId, const std::string& password,
+                      int32_t /*options*/) {
     if (open_) throw Fault(ObjectOpen, "Operation is not allowed when the object is open.");
     target_ = ParseTarget(connectionText);
     userId_.clear();
@@ -382,8 +386,8 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         sqlite3* h = nullptr;
         if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
             h = *static_cast<sqlite3* const*>(handle.data());
-        if (!h || sqlite3_create_function_v2(h, "GetDate", 0, SQLITE_UTF8, nullptr, SqliteGetDate,
-                                             nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (!h || sqlite3_create_function_v2(h, "GetDate", 0, SQLITE_UTF8, nullptr, SqliteGetDate, nullptr,
+                                             nullptr, nullptr) != SQLITE_OK) {
             db.close();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(qname);
@@ -402,9 +406,10 @@ void Connection::Open(const std::string& connectionText, const std::string& user
     } else {
         const std::string driver = SqlServerDriver();
         if (driver.empty())
-            Raise("No SQL Server ODBC driver is installed (install Microsoft's \"ODBC Driver 18 for SQL "
-                  "Server\" (msodbcsql18) or FreeTDS (Debian package tdsodbc))",
-                  {});
+            Raise(
+                "No SQL Server ODBC driver is installed (install Microsoft's \"ODBC Driver 18 for SQL "
+                "Server\" (msodbcsql18) or FreeTDS (Debian package tdsodbc))",
+                {});
         std::string host = target_.dataSource, port;
         if (driver == "FreeTDS") {
             // FreeTDS takes the port separately; SQL Server writes "host,port".
@@ -419,8 +424,10 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         if (target_.integratedSecurity) odbc += "Trusted_Connection=Yes;";
         // The old provider did not encrypt either; servers on the LAN rarely have a
         // certificate the client trusts.
-        if (driver != "FreeTDS") odbc += "TrustServerCertificate=Yes";
-        else odbc += "ClientCharset=UTF-8";
+        if (driver != "FreeTDS")
+            odbc += "TrustServerCertificate=Yes";
+        else
+            odbc += "ClientCharset=UTF-8";
     }
     userId_ = userId;
     password_ = password;
@@ -546,7 +553,8 @@ int Recordset::Index(const std::string& field) const {
     if (i < 0)
         throw Fault(ItemNotFound,
                     "Item cannot be found in the collection corresponding to the requested name or "
-                    "ordinal: " + field);
+                    "ordinal: " +
+                        field);
     return i;
 }
 
@@ -560,8 +568,9 @@ bool Recordset::IsNull(const std::string& field) const { return IsNull(Index(fie
 bool Recordset::IsNull(int position) const {
     CheckRow();
     if (position < 0 || position >= static_cast<int>(impl_->names.size()))
-        throw Fault(ItemNotFound, "Item cannot be found in the collection corresponding to the "
-                                  "requested name or ordinal.");
+        throw Fault(ItemNotFound,
+                    "Item cannot be found in the collection corresponding to the "
+                    "requested name or ordinal.");
     return impl_->query.isNull(position);
 }
 
@@ -584,8 +593,10 @@ int64_t Recordset::Integer(int position) const {
     if (!ok) {
         // Decimal columns (MAX over a numeric column on some servers) come as text.
         double d = v.toDouble(&ok);
-        if (ok && d >= -9.2e18 && d <= 9.2e18) n = static_cast<qlonglong>(d < 0 ? d - 0.5 : d + 0.5);
-        else ok = false;
+        if (ok && d >= -9.2e18 && d <= 9.2e18)
+            n = static_cast<qlonglong>(d < 0 ? d - 0.5 : d + 0.5);
+        else
+            ok = false;
     }
     if (!ok) throw Fault(FaultNr::TypeMismatch, "Type mismatch");
     return n;

@@ -24,8 +24,8 @@ constexpr int32_t adCmdUnspecified = -1;
 struct Target {
     enum class Kind { SqliteFile, OdbcDsn, SqlServerHost };
     Kind kind = Kind::SqlServerHost;
-    std::string dataSource;   // the Data Source as written
-    std::string catalogue;    // Initial Catalog (may be empty)
+    std::string dataSource;  // the Data Source as written
+    std::string catalogue;   // Initial Catalog (may be empty)
     bool integratedSecurity = false;
 };
 // Reads the connection text of BuildConnectionString. A Data Source that is an
@@ -79,8 +79,8 @@ public:
     // A SQLite file opens read-only (a missing file fails, nothing is created)
     // with GetDate() registered; a DSN with the catalogue as database; a SQL
     // Server host through the first installed SQL Server ODBC driver.
-    void Open(const std::string& connectionText, const std::string& userId,
-              const std::string& password, int32_t options = adConnectUnspecified);
+    void Open(const std::string& connectionText, const std::string& userId, const std::string& password,
+              int32_t options = adConnectUnspecified);
     // Runs a statement and drops its result unread.
     void Execute(const std::string& commandText, int32_t options = adCmdUnspecified);
     void Close();  // harmless when closed
@@ -107,12 +107,12 @@ private:
     int32_t cursorLocation_ = 2;
     bool open_ = false;
     bool reused_ = false;
-    mutable bool failed_ = false;       // an error happened on this session: never kept
-    std::string keepKey_;               // connection text and login (empty: not to be kept)
+    mutable bool failed_ = false;  // an error happened on this session: never kept
+    std::string keepKey_;          // connection text and login (empty: not to be kept)
     Target target_;
-    std::string userId_, password_;     // kept only to scrub them from messages
+    std::string userId_, password_;  // kept only to scrub them from messages
     unsigned long long fileDev_ = 0, fileIno_ = 0;
-    std::set<Recordset*> recordsets_;   // closed with the connection
+    std::set<Recordset*> recordsets_;  // closed with the connection
 };
 
 // Forward-only, read-only; the rows stream, they are not held all at once.
@@ -123,8 +123,8 @@ public:
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    void Open(const std::string& source, Connection* activeConnection,
-              int32_t cursorType = adOpenForwardOnly, int32_t lockType = adLockReadOnly,
+    void Open(const std::string& source, Connection* activeConnection, int32_t cursorType = adOpenForwardOnly,
+              int32_t lockType = adLockReadOnly,
               int32_t options = adCmdUnspecified);  // nullptr connection: fault 424
     int32_t State() const;
     bool EOF_() const;
@@ -133,7 +133,7 @@ public:
     bool IsNull(int position) const;
     std::string Text(const std::string& field) const;  // null gives the empty text (UTF-8)
     std::string Text(int position) const;
-    int64_t Integer(const std::string& field) const;   // null gives 0
+    int64_t Integer(const std::string& field) const;  // null gives 0
     int64_t Integer(int position) const;
     void Close();  // harmless when closed
 

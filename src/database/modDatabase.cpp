@@ -5,12 +5,12 @@
 #include <iostream>
 #include <thread>
 
-#include "settings/crypt.h"
-#include "settings/errors.h"
 #include "platform/fault.h"
+#include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/syslog.h"
-#include "platform/lifecycle.h"
+#include "settings/crypt.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 
 namespace modDatabase {
@@ -165,7 +165,10 @@ bool CheckDB() {
         // 3. Open when closed; 4./5. probe. From here on a failure goes to the
         //    reconnect handling.
         std::string failure;
-        enum class Step { Open, Probe } step = Shared().State() == telwick::db::adStateOpen ? Step::Probe : Step::Open;
+        enum class Step {
+            Open,
+            Probe
+        } step = Shared().State() == telwick::db::adStateOpen ? Step::Probe : Step::Open;
         if (step == Step::Open) Shared().SetCursorLocation(telwick::db::adUseClient);
         for (;;) {
             bool probed = false;

@@ -24,8 +24,7 @@ telwick::db::Connection* GetConnection();
 // True when the shared connection is open and answered "SELECT GetDate() ".
 // May show the database dialog, ask whether to reconnect, or end the program.
 bool CheckDB();
-std::string BuildConnectionString(const std::string& server, const std::string& catalogue,
-                                  bool trusted);
+std::string BuildConnectionString(const std::string& server, const std::string& catalogue, bool trusted);
 void WaitSeconds(int32_t seconds);
 
 // The database settings dialog, modal. Installed by the dialogs; without it (or

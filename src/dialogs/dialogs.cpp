@@ -2,9 +2,9 @@
 
 #include <QApplication>
 
+#include "database/modDatabase.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/frmDatabase.h"
-#include "database/modDatabase.h"
 #include "platform/messagebox.h"
 
 namespace telwick::dialogs {

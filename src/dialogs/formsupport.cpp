@@ -71,9 +71,8 @@ void FitLabels(QWidget* form) {
 
 void PrepareForm(QDialog* form) {
     InitResources();
-    form->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                         Qt::MSWindowsFixedSizeDialogHint);
+    form->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     form->setWindowIcon(ProgramIcon());
     QSize size = form->size();
     const double factor = form->logicalDpiX() / 96.0;

@@ -46,7 +46,6 @@ bool SetCheckValue(QCheckBox* box, long long value);
 // the other platform take it, as Qt name filters: "Description (pattern pattern)".
 // "*.*" becomes "*" so that files without an extension are listed too. Extra
 // patterns may be appended to the first entry (scripts on this platform).
-QStringList NameFiltersFromCommonDialog(const QString& filter,
-                                        const QStringList& extraFirstPatterns = {});
+QStringList NameFiltersFromCommonDialog(const QString& filter, const QStringList& extraFirstPatterns = {});
 
 }  // namespace telwick::dialogs

@@ -8,11 +8,11 @@
 #include <functional>
 
 #include "database/adodb.h"
-#include "settings/errors.h"
+#include "database/modDatabase.h"
 #include "dialogs/formsupport.h"
 #include "dialogs/imagecombo.h"
-#include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "settings/errors.h"
 #include "settings/settings.h"
 #include "ui_frmConfiguration.h"
 
@@ -88,8 +88,8 @@ void frmConfiguration::InitCombos() {
     auto descriptions = [](int kind, const char* order) {
         return [kind, order] {
             return "SELECT descriptionnr, description FROM t_description WHERE descriptiontypenr = " +
-                   std::to_string(kind) + " AND lang = " + std::to_string(modSettings::GetLanguage()) +
-                   " " + order;
+                   std::to_string(kind) + " AND lang = " + std::to_string(modSettings::GetLanguage()) + " " +
+                   order;
         };
     };
     auto addDescription = [](const char* prefix) {
@@ -111,8 +111,7 @@ void frmConfiguration::InitCombos() {
                                FromText(r.Text("computername") + " (" + r.Text("domainname") + ")"));
             }))
         return;
-    if (!fill(m_ui->cboEventType, descriptions(18, "ORDER BY description "), addDescription("EVT")))
-        return;
+    if (!fill(m_ui->cboEventType, descriptions(18, "ORDER BY description "), addDescription("EVT"))) return;
     fill(m_ui->cboEventLevel, descriptions(19, "ORDER BY descriptionnr "), addDescription("EVL"));
 }
 
@@ -171,9 +170,7 @@ void frmConfiguration::OKButton_Click() {
         auto number = [](const ImageCombo* combo) {
             return modMain::EscapeValue(ToText(combo->SelectedKey().mid(3))) + ";";
         };
-        auto flag = [](const QCheckBox* box) {
-            return std::to_string(telwick::dialogs::CheckValue(box)) + ";";
-        };
+        auto flag = [](const QCheckBox* box) { return std::to_string(telwick::dialogs::CheckValue(box)) + ";"; };
         record = number(m_ui->cboComputer) + number(m_ui->cboEventType) + number(m_ui->cboEventLevel) +
                  flag(m_ui->chkMessageBox) + flag(m_ui->chkEventlog) + flag(m_ui->chkRunBatch) +
                  // the path is kept even when "Run batch:" is off

@@ -6,12 +6,12 @@
 #include <functional>
 
 #include "database/adodb.h"
-#include "settings/errors.h"
+#include "database/modDatabase.h"
 #include "dialogs/formsupport.h"
 #include "dialogs/frmConfiguration.h"
-#include "database/modDatabase.h"
 #include "monitor/modMain.h"
 #include "platform/messagebox.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "ui_frmConfigurations.h"
@@ -30,8 +30,7 @@ std::string Text(const QVariant& data) { return data.toByteArray().toStdString()
 
 }  // namespace
 
-frmConfigurations::frmConfigurations(QWidget* parent)
-    : QDialog(parent), m_ui(new Ui::frmConfigurations) {
+frmConfigurations::frmConfigurations(QWidget* parent) : QDialog(parent), m_ui(new Ui::frmConfigurations) {
     telwick::dialogs::InitResources();
     m_ui->setupUi(this);
     telwick::dialogs::PrepareForm(this);
@@ -91,8 +90,8 @@ void frmConfigurations::SetRowData(const std::string& record, bool edit) {
     };
     auto description = [](int kind) {
         return [kind](int32_t nr) {
-            return "SELECT description FROM t_description WHERE descriptiontypenr = " +
-                   std::to_string(kind) + " AND lang = " + std::to_string(modSettings::GetLanguage()) +
+            return "SELECT description FROM t_description WHERE descriptiontypenr = " + std::to_string(kind) +
+                   " AND lang = " + std::to_string(modSettings::GetLanguage()) +
                    " AND descriptionnr = " + std::to_string(nr) + " ";
         };
     };
@@ -114,8 +113,7 @@ void frmConfigurations::SetRowData(const std::string& record, bool edit) {
             rs.Close();
             // the parsed number goes into the statement, never the field text
             rs.Open(lookup.sql(modSettings::ReadLong(lookup.field)), modDatabase::GetConnection(),
-                    telwick::db::adOpenForwardOnly, telwick::db::adLockReadOnly,
-                    telwick::db::adCmdUnspecified);
+                    telwick::db::adOpenForwardOnly, telwick::db::adLockReadOnly, telwick::db::adCmdUnspecified);
             // no row: the cell keeps its text
             if (!rs.EOF_()) row->setText(lookup.column, FromText(rs.Text(lookup.name)));
             rs.Close();
@@ -139,8 +137,8 @@ std::string frmConfigurations::RecordOfRow(const QTreeWidgetItem* row) {
     return EscapeValue(Text(row->data(ColComputer, ComputerNrRole))) + ";" +
            EscapeValue(Text(row->data(ColComputer, EventTypeNrRole))) + ";" +
            EscapeValue(Text(row->data(ColComputer, EventLevelNrRole))) + ";" +
-           EscapeValue(ToText(row->text(ColMsgBox))) + ";" + EscapeValue(ToText(row->text(ColEventlog))) +
-           ";" + EscapeValue(ToText(row->text(ColBatch))) + ";" +
+           EscapeValue(ToText(row->text(ColMsgBox))) + ";" + EscapeValue(ToText(row->text(ColEventlog))) + ";" +
+           EscapeValue(ToText(row->text(ColBatch))) + ";" +
            EscapeValue(Text(row->data(ColComputer, BatchFileRole))) + ";";
 }
 

@@ -3,11 +3,11 @@
 #include <QButtonGroup>
 #include <QKeyEvent>
 
-#include "settings/crypt.h"
-#include "dialogs/formsupport.h"
 #include "database/modDatabase.h"
+#include "dialogs/formsupport.h"
 #include "monitor/modMain.h"
 #include "platform/messagebox.h"
+#include "settings/crypt.h"
 #include "settings/registry.h"
 #include "ui_frmDatabase.h"
 

@@ -1,9 +1,9 @@
 #include "dialogs/imagecombo.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QAbstractItemView>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
@@ -61,8 +61,7 @@ QString ImageCombo::ShownText(const QStyleOptionComboBox& option) const {
     const QString text =
         currentIndex() < 0 && !placeholderText().isEmpty() ? placeholderText() : option.currentText;
     // The label's part of the field, as the style lays out the icon beside it.
-    int width =
-        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width();
+    int width = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width();
     if (!option.currentIcon.isNull()) width -= option.iconSize.width() + 4;
     return fontMetrics().elidedText(text, Qt::ElideRight, std::max(0, width - 2));
 }

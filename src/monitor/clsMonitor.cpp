@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/fault.h"
 #include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "platform/fault.h"
 #include "platform/messagebox.h"
-#include "platform/syslog.h"
 #include "platform/process.h"
+#include "platform/syslog.h"
 #include "settings/settings.h"
 
 namespace {
@@ -95,8 +95,7 @@ std::optional<int64_t> clsMonitor::ReadNumber(const std::string& query) {
 }
 
 void clsMonitor::ResumeFrom(int64_t covered) {
-    if (covered < lastEventLogNr_)
-        lastEventLogNr_ = static_cast<decltype(lastEventLogNr_)>(covered);
+    if (covered < lastEventLogNr_) lastEventLogNr_ = static_cast<decltype(lastEventLogNr_)>(covered);
 }
 
 void clsMonitor::UpdateLastEventLogNr() {
@@ -153,8 +152,8 @@ void clsMonitor::Check() {
         // the newest one: what is stored after it is reported by the next check.
         const int64_t newest = max.value_or(lastEventLogNr_);
         const std::string query = BuildQuery(newest);
-        rs_.Open(query, modDatabase::GetConnection(), telwick::db::adOpenForwardOnly,
-                 telwick::db::adLockReadOnly, telwick::db::adCmdUnspecified);
+        rs_.Open(query, modDatabase::GetConnection(), telwick::db::adOpenForwardOnly, telwick::db::adLockReadOnly,
+                 telwick::db::adCmdUnspecified);
 
         bool cutShort = false;
         while (!rs_.EOF_()) {

@@ -7,10 +7,10 @@
 #include <set>
 
 #include "monitor/positions.h"
-#include "settings/errors.h"
 #include "platform/fault.h"
 #include "platform/lifecycle.h"
 #include "platform/syslog.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -142,9 +142,9 @@ bool LoadFrom(int32_t first) {
     }
     if (pendingRecord >= 0) {
         pendingRecord = -1;
-        telwick::platform::WriteEventLog(telwick::platform::EventInformation, LoadedAfterAllEntry,
-                                         "The monitors are loaded: " + std::to_string(Monitors.size()) +
-                                             " monitor(s).");
+        telwick::platform::WriteEventLog(
+            telwick::platform::EventInformation, LoadedAfterAllEntry,
+            "The monitors are loaded: " + std::to_string(Monitors.size()) + " monitor(s).");
     }
     return true;
 }

@@ -65,8 +65,7 @@ bool Keeper::Save(const std::vector<int64_t>& covered) {
         changed.push_back(hive::Value{entries_[i].name, modRegistry::REG_SZ, std::move(data)});
     }
     if (changed.empty() && removals_.empty()) return true;
-    const hive::Status status =
-        hive::WriteValues(modRegistry::HKEY_LOCAL_MACHINE, StateKey, changed, removals_);
+    const hive::Status status = hive::WriteValues(modRegistry::HKEY_LOCAL_MACHINE, StateKey, changed, removals_);
     if (status != hive::Status::Ok) {
         // Said once per run of failures; the positions stay due and go with the
         // next write that succeeds.

@@ -26,8 +26,7 @@ public:
 
 MessageBoxHost& MessageBoxes();                // the installed host (console by default)
 void SetMessageBoxHost(MessageBoxHost* host);  // nullptr restores the console host
-Answer ShowMessage(const std::string& text, const std::string& title = "Telwick",
-                   Buttons buttons = Buttons::Ok);
+Answer ShowMessage(const std::string& text, const std::string& title = "Telwick", Buttons buttons = Buttons::Ok);
 
 // True when DISPLAY or WAYLAND_DISPLAY is set.
 bool HasDisplay();

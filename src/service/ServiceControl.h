@@ -17,7 +17,7 @@ constexpr int32_t AcceptPauseContinue = 2;
 class ServiceRequests {
 public:
     virtual ~ServiceRequests() = default;
-    virtual bool OnStart() = 0;      // true: the service runs
+    virtual bool OnStart() = 0;  // true: the service runs
     virtual void OnStop() = 0;
     virtual bool OnPause() = 0;
     virtual bool OnContinue() = 0;

@@ -1,7 +1,7 @@
 #include "service/SystemdService.h"
 
-#include "platform/syslog.h"
 #include "platform/lifecycle.h"
+#include "platform/syslog.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -60,8 +60,8 @@ std::string QuoteExecPath(const std::string& path) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
-        case '%': out += "%%"; break;   // specifier
-        case '$': out += "$$"; break;   // variable expansion
+        case '%': out += "%%"; break;  // specifier
+        case '$': out += "$$"; break;  // variable expansion
         default: out += c;
         }
     }
@@ -138,8 +138,10 @@ bool Notify(const std::string& socketPath, const std::string& state) {
     if (socketPath.size() >= sizeof(addr.sun_path)) return false;
     std::memcpy(addr.sun_path, socketPath.data(), socketPath.size());
     socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socketPath.size());
-    if (socketPath[0] == '@') addr.sun_path[0] = '\0';  // abstract namespace
-    else length += 1;
+    if (socketPath[0] == '@')
+        addr.sun_path[0] = '\0';  // abstract namespace
+    else
+        length += 1;
 
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
@@ -276,9 +278,9 @@ bool SystemdService::Install() {
             return false;
         }
     }
-    fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                 fs::perms::others_read,
-                    ec);
+    fs::permissions(
+        partial, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+        ec);
     fs::rename(partial, unit, ec);
     if (ec) {
         fs::remove(partial, ec);
@@ -336,7 +338,7 @@ void SystemdService::InstallSignalHandlers() {
     notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { ReadSignals(); });
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnRequestSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

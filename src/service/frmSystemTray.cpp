@@ -11,21 +11,21 @@
 #include <iostream>
 #include <new>
 
-#include "service/SystemdService.h"
+#include "database/modDatabase.h"
 #include "dialogs/dialogs.h"
+#include "monitor/modMain.h"
+#include "platform/lifecycle.h"
+#include "platform/messagebox.h"
+#include "platform/process.h"
+#include "platform/qt/QtEventWaiter.h"
+#include "platform/syslog.h"
+#include "service/SystemdService.h"
+#include "settings/crypt.h"
 #include "settings/errors.h"
 #include "settings/hive.h"
 #include "settings/hivesecurity.h"
-#include "database/modDatabase.h"
-#include "monitor/modMain.h"
-#include "platform/messagebox.h"
-#include "platform/syslog.h"
-#include "platform/process.h"
-#include "platform/lifecycle.h"
-#include "platform/qt/QtEventWaiter.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
-#include "settings/crypt.h"
 
 static void LoadServiceResources() { Q_INIT_RESOURCE(service); }
 
@@ -126,8 +126,7 @@ void frmSystemTray::BuildMenu() {
         // A separator ("-") carries no text: styles draw a separator's text as
         // a section title beside its line.
         const bool separator = std::string(MenuCaptions[i]) == "-";
-        auto* action =
-            new QAction(separator ? QString() : QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
+        auto* action = new QAction(separator ? QString() : QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
         action->setObjectName(QString("mnuMain_%1").arg(i));
         action->setSeparator(separator);
         mnuPopup_->addAction(action);
@@ -257,9 +256,12 @@ bool frmSystemTray::NTService_Continue() {
 
 std::string frmSystemTray::StatusText() const {
     std::string text;
-    if (paused_) text = "Paused";
-    else if (started_) text = "Running, checking every " + std::to_string(checkInterval_) + " ms";
-    else text = "Starting";
+    if (paused_)
+        text = "Paused";
+    else if (started_)
+        text = "Running, checking every " + std::to_string(checkInterval_) + " ms";
+    else
+        text = "Starting";
     if (const std::time_t since = modDatabase::OutageSince())
         text += "; database unreachable since " + TimeText(since);
     if (lastCheckAt_ != 0) {
@@ -365,9 +367,7 @@ int frmSystemTray::MessageNrOf(QSystemTrayIcon::ActivationReason reason) {
 void frmSystemTray::TrayMessage(int messageNr) {
     switch (messageNr) {
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-        mnuPopup_->hide();
-        break;
+    case WM_LBUTTONUP: mnuPopup_->hide(); break;
     case WM_LBUTTONDBLCLK:
         if (!dialogs_.configurationsOpen()) OpenConfigurations();
         break;
@@ -377,19 +377,14 @@ void frmSystemTray::TrayMessage(int messageNr) {
         mnuPopup_->setDefaultAction(mnuMain(mnuNotifySettings));
         mnuPopup_->popup(QCursor::pos());
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
 void frmSystemTray::mnuMain_Click(int index) {
     switch (index) {
-    case mnuNotifySettings:
-        OpenConfigurations();
-        break;
-    case mnuDatabaseSettings:
-        dialogs_.openDatabaseSettings();
-        break;
+    case mnuNotifySettings: OpenConfigurations(); break;
+    case mnuDatabaseSettings: dialogs_.openDatabaseSettings(); break;
     case mnuEnabled:
         // The checkable item has already toggled its own mark.
         break;
@@ -398,8 +393,7 @@ void frmSystemTray::mnuMain_Click(int index) {
         exitChosen_ = true;
         NTService().StopService();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

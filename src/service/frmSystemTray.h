@@ -125,9 +125,9 @@ private:
     DialogEntryPoints dialogs_;
 
     int32_t checkInterval_ = 0;
-    bool started_ = false;            // the start request succeeded
-    bool paused_ = false;             // a pause came and no continue since
-    bool exitChosen_ = false;         // "Exit" was chosen from the menu
+    bool started_ = false;     // the start request succeeded
+    bool paused_ = false;      // a pause came and no continue since
+    bool exitChosen_ = false;  // "Exit" was chosen from the menu
     bool inTick_ = false;
     bool configurationsPending_ = false;  // asked for while a tick ran
     int ticks_ = 0;

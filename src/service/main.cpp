@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/qt/QtMessageBox.h"
 #include "dialogs/dialogs.h"
-#include "settings/errors.h"
-#include "service/frmSystemTray.h"
-#include "service/SystemdService.h"
-#include "service/stderrlines.h"
 #include "platform/hardening.h"
-#include "platform/messagebox.h"
 #include "platform/lifecycle.h"
+#include "platform/messagebox.h"
+#include "platform/qt/QtMessageBox.h"
+#include "service/SystemdService.h"
+#include "service/frmSystemTray.h"
+#include "service/stderrlines.h"
+#include "settings/errors.h"
 
 int main(int argc, char** argv) {
     // The process holds the database login in clear text once it has read it:

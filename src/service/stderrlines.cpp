@@ -22,7 +22,7 @@ bool PrivateFolder(const std::string& path) {
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st{};
+    struct stat st {};
     bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
               ((st.st_mode & 07777) == 0700 || fchmod(fd, 0700) == 0);
     close(fd);
@@ -45,7 +45,8 @@ void PrepareRuntimeDirectory() {
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) return;
     const uid_t uid = geteuid();
     std::string folder;
-    if (uid == 0 && PrivateFolder("/run/telwick")) folder = "/run/telwick";
+    if (uid == 0 && PrivateFolder("/run/telwick"))
+        folder = "/run/telwick";
     else if (PrivateFolder("/tmp/telwick-runtime-" + std::to_string(uid)))
         folder = "/tmp/telwick-runtime-" + std::to_string(uid);
     else {

@@ -73,12 +73,12 @@ int32_t AESDecrypt(const char* key, unsigned char* data, int32_t length) {
     unsigned char tag[kTag];
     std::memcpy(tag, data + kNonce + clearLength, kTag);
     int n = 0, fin = 0;
-    bool ok = EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-              EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, kNonce, nullptr) == 1 &&
-              EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, k, data) == 1 &&
-              (clearLength == 0 ||
-               EVP_DecryptUpdate(ctx.get(), out.data(), &n, data + kNonce, clearLength) == 1) &&
-              EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kTag, tag) == 1;
+    bool ok =
+        EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, kNonce, nullptr) == 1 &&
+        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, k, data) == 1 &&
+        (clearLength == 0 || EVP_DecryptUpdate(ctx.get(), out.data(), &n, data + kNonce, clearLength) == 1) &&
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kTag, tag) == 1;
     // The tag decides: nothing of a tampered text or a wrong key reaches the buffer.
     ok = ok && EVP_DecryptFinal_ex(ctx.get(), out.data() + n, &fin) == 1 && n + fin == clearLength;
     OPENSSL_cleanse(k, sizeof k);

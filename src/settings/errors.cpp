@@ -1,7 +1,7 @@
 #include "settings/errors.h"
 
-#include "platform/messagebox.h"
 #include "platform/lifecycle.h"
+#include "platform/messagebox.h"
 
 #include <csignal>
 #include <fstream>
@@ -63,8 +63,10 @@ int32_t ReportError(const std::string& module, const std::string& procedure, int
                              module + " (" + procedure + ") ";
     telwick::platform::ShowMessage(text, "Telwick", telwick::platform::Buttons::Ok);
     // Halt for the developer: break into the debugger, or end when there is none.
-    if (DebuggerAttached()) std::raise(SIGTRAP);
-    else telwick::platform::EndProgram(1);
+    if (DebuggerAttached())
+        std::raise(SIGTRAP);
+    else
+        telwick::platform::EndProgram(1);
     return ActionRetry;
 }
 

@@ -33,7 +33,6 @@ bool DebugMode();  // "-debug" anywhere in the tail, case-sensitive
 // is reported as a fault of its own) goes to ReportError with the module and
 // procedure names; answer 1 runs the step again, answer 0 gives up. Returns
 // true when the step ran through.
-bool Attempt(const std::string& module, const std::string& procedure,
-             const std::function<void()>& step);
+bool Attempt(const std::string& module, const std::string& procedure, const std::function<void()>& step);
 
 }  // namespace modMain

@@ -26,9 +26,7 @@ void InitHexTables() {
     }
 }
 
-[[noreturn]] void OutOfRange() {
-    throw telwick::Fault(telwick::FaultNr::OutOfRange, "Subscript out of range");
-}
+[[noreturn]] void OutOfRange() { throw telwick::Fault(telwick::FaultNr::OutOfRange, "Subscript out of range"); }
 
 }  // namespace
 

@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <clocale>
-#include <cwchar>
-#include <cwctype>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <thread>
 
 namespace telwick::hive {
@@ -41,10 +41,8 @@ struct RootInfo {
 };
 
 constexpr RootInfo kRoots[] = {
-    {0x80000000u, "HKCR", "HKEY_CLASSES_ROOT", 1},
-    {0x80000001u, "HKCU", "HKEY_CURRENT_USER", 2},
-    {0x80000002u, "HKLM", "HKEY_LOCAL_MACHINE", 3},
-    {0x80000003u, "HKU", "HKEY_USERS", 4},
+    {0x80000000u, "HKCR", "HKEY_CLASSES_ROOT", 1},   {0x80000001u, "HKCU", "HKEY_CURRENT_USER", 2},
+    {0x80000002u, "HKLM", "HKEY_LOCAL_MACHINE", 3},  {0x80000003u, "HKU", "HKEY_USERS", 4},
     {0x80000005u, "HKCC", "HKEY_CURRENT_CONFIG", 6},
 };
 // HKEY_LOCAL_MACHINE\SOFTWARE, present in every hive under this row.
@@ -119,9 +117,7 @@ struct SqlError {
     std::string message;
 };
 
-[[noreturn]] void Throw(sqlite3* db, int rc) {
-    throw SqlError{rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)};
-}
+[[noreturn]] void Throw(sqlite3* db, int rc) { throw SqlError{rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)}; }
 
 class Stmt {
 public:
@@ -283,8 +279,8 @@ FileState ReadState(sqlite3* db, const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0 && st.st_size != 0 &&
         st.st_size != PragmaInt(db, "PRAGMA page_count") * PragmaInt(db, "PRAGMA page_size"))
-        throw SqlError{SQLITE_CORRUPT, "the file is " + std::to_string(st.st_size) +
-                                           " bytes long, not the size its header gives"};
+        throw SqlError{SQLITE_CORRUPT,
+                       "the file is " + std::to_string(st.st_size) + " bytes long, not the size its header gives"};
     if (app == kApplicationId && version == kSchemaVersion) return FileState::Ready;
     if (app == 0 && version == 0 && PragmaInt(db, "SELECT count(*) FROM sqlite_master") == 0)
         return FileState::Empty;
@@ -411,7 +407,8 @@ std::string RootName(uint32_t root) {
 std::string HivePath() {
     if (const char* p = std::getenv("TELWICK_REGISTRY"); p && *p) return p;
     if (geteuid() == 0) return "/var/lib/telwick/registry.db";
-    if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/') return std::string(x) + "/telwick/registry.db";
+    if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/')
+        return std::string(x) + "/telwick/registry.db";
     std::string home;
     if (const char* h = std::getenv("HOME"); h && *h) {
         home = h;
@@ -598,8 +595,11 @@ Status DeleteValue(uint32_t root, const std::string& path, const std::string& na
         Status s = ctx.Resolve(root, path, id);
         if (s != Status::Ok) return s;
         if (ctx.state != FileState::Ready) return Status::NotFound;
-        Stmt d(ctx.db, (std::string("DELETE FROM hive_values WHERE id IN (SELECT id FROM hive_values WHERE key = ?1 AND ") +
-                        kFoldMatch + ")").c_str());
+        Stmt d(
+            ctx.db,
+            (std::string("DELETE FROM hive_values WHERE id IN (SELECT id FROM hive_values WHERE key = ?1 AND ") +
+             kFoldMatch + ")")
+                .c_str());
         d.Bind(1, id).Bind(2, Fold(name));
         d.Step();
         return sqlite3_changes(ctx.db) > 0 ? Status::Ok : Status::NotFound;

@@ -59,7 +59,10 @@ public:
     void File(const std::string& path, const char* what) {
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) {
-            if (errno != ENOENT) Problem("the " + std::string(what) + " " + path + " cannot be examined (" + std::strerror(errno) + ")", "");
+            if (errno != ENOENT)
+                Problem(
+                    "the " + std::string(what) + " " + path + " cannot be examined (" + std::strerror(errno) + ")",
+                    "");
             return;
         }
         if (S_ISLNK(st.st_mode)) {
@@ -95,9 +98,8 @@ public:
 
     bool ok() const { return problems_.empty(); }
     std::string Text() const {
-        std::string text =
-            "another user could change the hive and make the service run any program as " +
-            (trusted_ == 0 ? std::string("root") : PlainUserName(trusted_)) + ": ";
+        std::string text = "another user could change the hive and make the service run any program as " +
+                           (trusted_ == 0 ? std::string("root") : PlainUserName(trusted_)) + ": ";
         for (size_t i = 0; i < problems_.size(); ++i) {
             if (i) text += "; ";
             text += problems_[i];
@@ -112,8 +114,7 @@ private:
                 "chown " + PlainUserName(trusted_) + " " + path);
     }
 
-    void Writable(const std::string& path, const struct stat& st, const std::string& what,
-                  bool shared) {
+    void Writable(const std::string& path, const struct stat& st, const std::string& what, bool shared) {
         bool group = (st.st_mode & S_IWGRP) && st.st_gid != 0;
         bool other = (st.st_mode & S_IWOTH) != 0;
         if (!shared || (!group && !other)) return;
@@ -121,9 +122,9 @@ private:
         std::string fix = std::string("chmod ") + (other && group ? "go-w " : other ? "o-w " : "g-w ") + path;
         if (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
             fix = "set TELWICK_REGISTRY to a hive in a folder that only " +
-                  (trusted_ == 0 ? std::string("root") : PlainUserName(trusted_)) +
-                  " can write, or " + fix;
-        Problem("the " + what + " " + path + " can be written by " + who + " (mode " + Mode(st.st_mode) + ")", fix);
+                  (trusted_ == 0 ? std::string("root") : PlainUserName(trusted_)) + " can write, or " + fix;
+        Problem("the " + what + " " + path + " can be written by " + who + " (mode " + Mode(st.st_mode) + ")",
+                fix);
     }
 
     void Problem(const std::string& text, const std::string& fix) {
@@ -142,8 +143,7 @@ void CheckPath(Checker& checker, const std::filesystem::path& file) {
     struct stat st {};
     bool childMissing = lstat(file.c_str(), &st) != 0;
     checker.File(file.string(), "hive");
-    for (const char* suffix : {"-journal", "-wal", "-shm"})
-        checker.File(file.string() + suffix, "hive journal");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) checker.File(file.string() + suffix, "hive journal");
 
     bool first = true;  // the hive's own folder
     std::filesystem::path dir = file.parent_path();
@@ -169,7 +169,8 @@ std::filesystem::path Resolved(const std::filesystem::path& file) {
     while (!existing.empty() && existing != existing.root_path()) {
         char buf[PATH_MAX];
         if (realpath(existing.c_str(), buf))
-            return rest.empty() ? std::filesystem::path(buf) : (std::filesystem::path(buf) / rest).lexically_normal();
+            return rest.empty() ? std::filesystem::path(buf)
+                                : (std::filesystem::path(buf) / rest).lexically_normal();
         rest = existing.filename() / rest;
         existing = existing.parent_path();
     }

@@ -31,8 +31,8 @@ std::string GetRegistryValue(uint32_t root, const std::string& keyPath, const st
                              uint32_t& type, const std::string& machine);
 // The key must exist; never creates keys. A REG_SZ/REG_EXPAND_SZ is stored with
 // one terminating zero byte, the empty text as a value of zero length.
-bool SetRegistryValue(uint32_t root, const std::string& keyPath, const std::string& valueName,
-                      uint32_t type, const std::string& value, const std::string& machine);
+bool SetRegistryValue(uint32_t root, const std::string& keyPath, const std::string& valueName, uint32_t type,
+                      const std::string& value, const std::string& machine);
 // Creates (or finds) exactly one level: parentPath must exist.
 bool CreateRegistryKey(uint32_t root, const std::string& parentPath, const std::string& subKeyName,
                        const std::string& machine);

@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "database/adodb.h"
-#include "platform/fault.h"
 #include "database/modDatabase.h"
+#include "platform/fault.h"
 #include "support/testdb.h"
 #include "support/testenv.h"
 
 using telwick::Fault;
-using telwick::FaultNr::Database;
 using telwick::db::Connection;
 using telwick::db::Recordset;
 using telwick::db::Target;
+using telwick::FaultNr::Database;
 using telwick::test::DbKind;
 using telwick::test::ScopedEnv;
 using telwick::test::TempDir;
@@ -78,19 +78,18 @@ TEST_P(ParseTargetTest, KindFollowsTheDataSource) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, ParseTargetTest,
-    ::testing::Values(TargetCase{"/var/lib/corvane/events", Target::Kind::SqliteFile},
-                      TargetCase{"corvane.db", Target::Kind::SqliteFile},
-                      TargetCase{"data/Corvane.SQLite3", Target::Kind::SqliteFile},
-                      TargetCase{"events.sqlite", Target::Kind::SqliteFile},
-                      TargetCase{"sales_dsn", Target::Kind::OdbcDsn},
-                      TargetCase{"SALES_DSN", Target::Kind::OdbcDsn},
-                      TargetCase{"ODBC Data Sources", Target::Kind::SqlServerHost},
-                      TargetCase{"DBHOST", Target::Kind::SqlServerHost},
-                      TargetCase{"DBHOST\\SQLEXPRESS", Target::Kind::SqlServerHost},
-                      TargetCase{"10.0.0.5,1433", Target::Kind::SqlServerHost},
-                      TargetCase{"corvane.dbhost.example", Target::Kind::SqlServerHost}));
+INSTANTIATE_TEST_SUITE_P(Targets, ParseTargetTest,
+                         ::testing::Values(TargetCase{"/var/lib/corvane/events", Target::Kind::SqliteFile},
+                                           TargetCase{"corvane.db", Target::Kind::SqliteFile},
+                                           TargetCase{"data/Corvane.SQLite3", Target::Kind::SqliteFile},
+                                           TargetCase{"events.sqlite", Target::Kind::SqliteFile},
+                                           TargetCase{"sales_dsn", Target::Kind::OdbcDsn},
+                                           TargetCase{"SALES_DSN", Target::Kind::OdbcDsn},
+                                           TargetCase{"ODBC Data Sources", Target::Kind::SqlServerHost},
+                                           TargetCase{"DBHOST", Target::Kind::SqlServerHost},
+                                           TargetCase{"DBHOST\\SQLEXPRESS", Target::Kind::SqlServerHost},
+                                           TargetCase{"10.0.0.5,1433", Target::Kind::SqlServerHost},
+                                           TargetCase{"corvane.dbhost.example", Target::Kind::SqlServerHost}));
 
 TEST(ParseTarget, ReadsTheTextWithoutACatalogue) {
     const Target t = telwick::db::ParseTarget(modDatabase::BuildConnectionString("DBHOST", "", false));
@@ -116,7 +115,8 @@ TEST(SqliteFile, OpensReadOnlyAndAnswersTheProbe) {
     const std::string shape = "dddd-dd-dd dd:dd:dd";
     ASSERT_EQ(now.size(), shape.size()) << now;
     for (size_t i = 0; i < shape.size(); ++i)
-        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(now[i])) != 0 : now[i] == shape[i]) << now;
+        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(now[i])) != 0 : now[i] == shape[i])
+            << now;
     EXPECT_FALSE(rs.Text(1).empty());
     rs.Close();
 
@@ -171,9 +171,10 @@ protected:
 
 TEST_P(RecordsetTest, WalksTheRowsInOrderWithFieldsByNameAndPosition) {
     Recordset rs;
-    rs.Open("SELECT eventlognr, computernr, parameter FROM t_eventLog WHERE computernr IN (1, 2) "
-            "ORDER BY eventlognr ",
-            &conn_);
+    rs.Open(
+        "SELECT eventlognr, computernr, parameter FROM t_eventLog WHERE computernr IN (1, 2) "
+        "ORDER BY eventlognr ",
+        &conn_);
     EXPECT_EQ(rs.State(), telwick::db::adStateOpen);
     EXPECT_EQ(rs.FieldCount(), 3);
     std::vector<std::tuple<int64_t, int64_t, std::string, bool>> rows;
@@ -181,7 +182,9 @@ TEST_P(RecordsetTest, WalksTheRowsInOrderWithFieldsByNameAndPosition) {
         rows.emplace_back(rs.Integer("EventLogNr"), rs.Integer(1), rs.Text("PARAMETER"), rs.IsNull("parameter"));
     rs.Close();
     const std::vector<std::tuple<int64_t, int64_t, std::string, bool>> expected{
-        {1, 1, "D:;85", false}, {2, 2, "Exchange Transport", false}, {3, 1, "FILESERVER;0", false},
+        {1, 1, "D:;85", false},
+        {2, 2, "Exchange Transport", false},
+        {3, 1, "FILESERVER;0", false},
         {6, 2, "", true}};
     EXPECT_EQ(rows, expected);
     EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
@@ -209,7 +212,9 @@ TEST_P(RecordsetTest, EmptyResultIsAtEofAtOnce) {
 }
 
 TEST_P(RecordsetTest, TextsRoundTripAsUtf8) {
-    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \"quoted\" 'single' ; & | $(x)";
+    const std::string text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x9C\x93 \"quoted\" 'single' ; & | $(x)";
     const int32_t nr = db().AddEvent(1, 1, 1, 1, text);
     Recordset rs;
     rs.Open("SELECT parameter FROM t_eventLog WHERE eventlognr = " + std::to_string(nr), &conn_);
@@ -381,7 +386,8 @@ TEST(Login, NeverInADescription) {
     {
         Connection c;
         faults.push_back(FaultOf([&] {
-            c.Open(modDatabase::BuildConnectionString("127.0.0.1,1", "Corvane", false), "intruder_name", "s3cr3t-pw");
+            c.Open(modDatabase::BuildConnectionString("127.0.0.1,1", "Corvane", false), "intruder_name",
+                   "s3cr3t-pw");
         }));
     }
     for (const auto& f : faults) {
@@ -399,9 +405,11 @@ TEST(SqlServerHost, WithoutADriverTheOpenSaysWhatToInstall) {
     ScopedEnv sys("ODBCSYSINI", dir.path());
     ScopedEnv user("ODBCINI", dir.file("odbc.ini"));
     Connection c;
-    const Fault f = FaultOf([&] { c.Open(modDatabase::BuildConnectionString("DBHOST", "Corvane", true), "", ""); });
+    const Fault f =
+        FaultOf([&] { c.Open(modDatabase::BuildConnectionString("DBHOST", "Corvane", true), "", ""); });
     EXPECT_EQ(f.number(), Database);
-    EXPECT_NE(f.description().find("No SQL Server ODBC driver is installed"), std::string::npos) << f.description();
+    EXPECT_NE(f.description().find("No SQL Server ODBC driver is installed"), std::string::npos)
+        << f.description();
     EXPECT_NE(f.description().find("tdsodbc"), std::string::npos) << f.description();
     EXPECT_EQ(c.State(), telwick::db::adStateClosed);
 }

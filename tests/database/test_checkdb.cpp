@@ -7,11 +7,11 @@
 #include <ctime>
 #include <functional>
 
+#include "database/modDatabase.h"
+#include "platform/lifecycle.h"
+#include "platform/messagebox.h"
 #include "settings/crypt.h"
 #include "settings/errors.h"
-#include "database/modDatabase.h"
-#include "platform/messagebox.h"
-#include "platform/lifecycle.h"
 #include "settings/registry.h"
 #include "support/process.h"
 #include "support/testdb.h"

@@ -4,11 +4,11 @@
 
 #include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "platform/lifecycle.h"
+#include "platform/messagebox.h"
 #include "settings/crypt.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
-#include "platform/lifecycle.h"
-#include "platform/messagebox.h"
 
 namespace telwick::test {
 
@@ -75,8 +75,7 @@ void DialogTest::TearDown() {
 
 void DialogTest::StoreConfigurations(const std::vector<std::string>& records) {
     modRegistry::CreateProgramKey();
-    for (size_t i = 0; i < records.size(); ++i)
-        modRegistry::SetSetting("config" + std::to_string(i), records[i]);
+    for (size_t i = 0; i < records.size(); ++i) modRegistry::SetSetting("config" + std::to_string(i), records[i]);
     modMain::LoadMonitorings();
 }
 

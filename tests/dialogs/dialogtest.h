@@ -31,8 +31,7 @@ public:
         std::string text, title;
         platform::Buttons buttons;
     };
-    platform::Answer Show(const std::string& text, const std::string& title,
-                          platform::Buttons buttons) override;
+    platform::Answer Show(const std::string& text, const std::string& title, platform::Buttons buttons) override;
     std::deque<platform::Answer> answers;
     std::vector<Asked> asked;
 };

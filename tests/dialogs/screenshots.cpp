@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "database/modDatabase.h"
 #include "dialogs/dialogtest.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/frmDatabase.h"
-#include "database/modDatabase.h"
 #include "monitor/modMain.h"
 
 using namespace telwick::test;

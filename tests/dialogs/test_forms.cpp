@@ -99,7 +99,8 @@ double Factor(const QWidget* w) { return w->logicalDpiX() / 96.0; }
 int Px(int twips, double factor) { return static_cast<int>(std::lround(twips / 15.0 * factor)); }
 QRect Expected(const Place& p, double f) {
     const int left = Px(p.left, f), top = Px(p.top, f);
-    return QRect(left, top, std::max(1, Px(p.left + p.width, f) - left), std::max(1, Px(p.top + p.height, f) - top));
+    return QRect(left, top, std::max(1, Px(p.left + p.width, f) - left),
+                 std::max(1, Px(p.top + p.height, f) - top));
 }
 
 TEST_P(FormTest, CaptionSizeAndPlaces) {

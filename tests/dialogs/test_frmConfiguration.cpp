@@ -60,8 +60,7 @@ TEST_F(EditorTest, CombosOfferWhatTheDatabaseHoldsInItsOrder) {
     EXPECT_EQ(types.texts, (std::vector<std::string>{"Application", "Backup", "Security", "System"}));
     const Items levels = ItemsOf(Child<ImageCombo>(&editor, "cboEventLevel"));
     EXPECT_EQ(levels.keys, (std::vector<std::string>{"EVL1", "EVL2", "EVL3", "EVL4", "EVL5"}));
-    EXPECT_EQ(levels.texts,
-              (std::vector<std::string>{"Information", "Warning", "Error", "Audit", "Critical"}));
+    EXPECT_EQ(levels.texts, (std::vector<std::string>{"Information", "Warning", "Error", "Audit", "Critical"}));
     for (const char* name : {"cboComputer", "cboEventType", "cboEventLevel"}) {
         EXPECT_EQ(Child<ImageCombo>(&editor, name)->currentIndex(), -1) << name;
         EXPECT_FALSE(Child<ImageCombo>(&editor, name)->itemIcon(0).isNull()) << name;
@@ -79,8 +78,7 @@ TEST_F(EditorTest, AClosedComboShowsItsWholeTextOrAnEllipsis) {
     combo->setFont(large);
     ASSERT_TRUE(combo->SelectKey("COM3"));
     const QString shown = combo->ShownText();
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026)) &&
-                QString("WS-ACCOUNTING (CORVANE)").startsWith(shown.chopped(1)))
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)) && QString("WS-ACCOUNTING (CORVANE)").startsWith(shown.chopped(1)))
         << shown.toStdString();
     EXPECT_LT(combo->fontMetrics().horizontalAdvance(shown), combo->width() - combo->iconSize().width());
 }
@@ -127,18 +125,18 @@ TEST_P(EditorRoundTrip, OkWithoutChanges) { EXPECT_EQ(EditAndConfirm(GetParam().
 
 INSTANTIATE_TEST_SUITE_P(
     Records, EditorRoundTrip,
-    ::testing::Values(
-        RoundTrip{"AddGivesTheStartState", "", ";;;1;0;0;;"},
-        RoundTrip{"EverythingKnown", "1;2;3;0;1;0;;", "1;2;3;0;1;0;;"},
-        RoundTrip{"PathWithSeparator", "2;;5;1;0;1;C:\\jobs\\a[trdoppu]b.cmd;",
-                  "2;;5;1;0;1;C:\\jobs\\a[trdoppu]b.cmd;"},
-        RoundTrip{"ComputerGone", "99;1;1;1;0;0;;", ";1;1;1;0;0;;"},
-        RoundTrip{"ComputerNoLongerActive", "4;;;1;1;0;;", ";;;1;1;0;;"},
-        RoundTrip{"TypeAndLevelGone", "1;42;43;1;0;0;;", "1;;;1;0;0;;"},
-        RoundTrip{"GreyedBoxesStayGreyed", "1;;;2;2;2;/x;", "1;;;2;2;2;/x;"},
-        RoundTrip{"OutOfRangeFlagsKeepTheStartState", "1;;;7;-1;9;;", "1;;;1;0;0;;"},
-        RoundTrip{"PathKeptWithRunBatchOff", ";;;0;0;0;/opt/jobs/run.sh;", ";;;0;0;0;/opt/jobs/run.sh;"},
-        RoundTrip{"MissingFieldsReadAsOpenAndOff", "3;", "3;;;0;0;0;;"}),
+    ::testing::Values(RoundTrip{"AddGivesTheStartState", "", ";;;1;0;0;;"},
+                      RoundTrip{"EverythingKnown", "1;2;3;0;1;0;;", "1;2;3;0;1;0;;"},
+                      RoundTrip{"PathWithSeparator", "2;;5;1;0;1;C:\\jobs\\a[trdoppu]b.cmd;",
+                                "2;;5;1;0;1;C:\\jobs\\a[trdoppu]b.cmd;"},
+                      RoundTrip{"ComputerGone", "99;1;1;1;0;0;;", ";1;1;1;0;0;;"},
+                      RoundTrip{"ComputerNoLongerActive", "4;;;1;1;0;;", ";;;1;1;0;;"},
+                      RoundTrip{"TypeAndLevelGone", "1;42;43;1;0;0;;", "1;;;1;0;0;;"},
+                      RoundTrip{"GreyedBoxesStayGreyed", "1;;;2;2;2;/x;", "1;;;2;2;2;/x;"},
+                      RoundTrip{"OutOfRangeFlagsKeepTheStartState", "1;;;7;-1;9;;", "1;;;1;0;0;;"},
+                      RoundTrip{"PathKeptWithRunBatchOff", ";;;0;0;0;/opt/jobs/run.sh;",
+                                ";;;0;0;0;/opt/jobs/run.sh;"},
+                      RoundTrip{"MissingFieldsReadAsOpenAndOff", "3;", "3;;;0;0;0;;"}),
     [](const ::testing::TestParamInfo<RoundTrip>& info) { return std::string(info.param.name); });
 
 TEST_F(EditorTest, EditShowsTheRecordStepByStep) {
@@ -157,13 +155,12 @@ TEST_F(EditorTest, EditShowsTheRecordStepByStep) {
 }
 
 TEST_F(EditorTest, UncheckingRunBatchDisablesThePathButKeepsIt) {
-    const std::string record =
-        EditAndConfirm(";;;1;0;1;/opt/jobs/a[trdoppu]b.sh;", [](frmConfiguration& editor) {
-            Child<QCheckBox>(&editor, "chkRunBatch")->click();
-            EXPECT_FALSE(Child<QLineEdit>(&editor, "txtBatch")->isEnabled());
-            EXPECT_FALSE(Child<QPushButton>(&editor, "cmdBrowse")->isEnabled());
-            EXPECT_EQ(Child<QLineEdit>(&editor, "txtBatch")->text(), "/opt/jobs/a;b.sh");
-        });
+    const std::string record = EditAndConfirm(";;;1;0;1;/opt/jobs/a[trdoppu]b.sh;", [](frmConfiguration& editor) {
+        Child<QCheckBox>(&editor, "chkRunBatch")->click();
+        EXPECT_FALSE(Child<QLineEdit>(&editor, "txtBatch")->isEnabled());
+        EXPECT_FALSE(Child<QPushButton>(&editor, "cmdBrowse")->isEnabled());
+        EXPECT_EQ(Child<QLineEdit>(&editor, "txtBatch")->text(), "/opt/jobs/a;b.sh");
+    });
     EXPECT_EQ(record, ";;;1;0;0;/opt/jobs/a[trdoppu]b.sh;");
 }
 
@@ -247,10 +244,10 @@ TEST_P(EditorClosing, WhatItLeavesInConfigValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, EditorClosing,
-    ::testing::Values(
-        Closing{"CancelButton", [](frmConfiguration& e) { Child<QPushButton>(&e, "CancelButton")->click(); }, true},
-        Closing{"EscKey", [](frmConfiguration& e) { QTest::keyClick(&e, Qt::Key_Escape); }, true},
-        Closing{"CloseBox", [](frmConfiguration& e) { e.close(); }, false}),
+    ::testing::Values(Closing{"CancelButton",
+                              [](frmConfiguration& e) { Child<QPushButton>(&e, "CancelButton")->click(); }, true},
+                      Closing{"EscKey", [](frmConfiguration& e) { QTest::keyClick(&e, Qt::Key_Escape); }, true},
+                      Closing{"CloseBox", [](frmConfiguration& e) { e.close(); }, false}),
     [](const ::testing::TestParamInfo<Closing>& info) { return std::string(info.param.name); });
 
 TEST_F(EditorTest, BrowseOffersBatchFilesFirstAndTakesTheChosenFile) {

@@ -11,14 +11,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "database/modDatabase.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogtest.h"
-#include "settings/errors.h"
 #include "dialogs/frmConfiguration.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/imagecombo.h"
-#include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 
 using namespace telwick::test;
@@ -94,7 +94,8 @@ TEST_F(ListTest, ColumnsAndTheirWidths) {
     for (int c = 0; c < 6; ++c) {
         EXPECT_EQ(list->headerItem()->text(c), headers[c]);
         // 2000 and 1000 twips: 133 and 67 pixels at 96 dpi
-        EXPECT_EQ(list->columnWidth(c), static_cast<int>(std::lround((c < 3 ? 2000 : 1000) * form.logicalDpiX() / 1440.0)))
+        EXPECT_EQ(list->columnWidth(c),
+                  static_cast<int>(std::lround((c < 3 ? 2000 : 1000) * form.logicalDpiX() / 1440.0)))
             << headers[c];
     }
 }
@@ -237,9 +238,8 @@ TEST_P(ListLeaveEditor, AddAndEditChangeNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, ListLeaveEditor,
-    ::testing::Values(
-        LeaveEditor{"Cancel", [](QWidget* e) { Child<QPushButton>(e, "CancelButton")->click(); }},
-        LeaveEditor{"CloseBox", [](QWidget* e) { e->close(); }}),
+    ::testing::Values(LeaveEditor{"Cancel", [](QWidget* e) { Child<QPushButton>(e, "CancelButton")->click(); }},
+                      LeaveEditor{"CloseBox", [](QWidget* e) { e->close(); }}),
     [](const ::testing::TestParamInfo<LeaveEditor>& info) { return std::string(info.param.name); });
 
 TEST_F(ListTest, EditRefillsTheSelectedRowFromTheEditedRecord) {

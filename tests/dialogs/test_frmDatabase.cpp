@@ -10,14 +10,13 @@
 #include <QStyle>
 #include <QTest>
 
-
-#include "settings/crypt.h"
+#include "database/modDatabase.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogtest.h"
 #include "dialogs/frmConfigurations.h"
 #include "dialogs/frmDatabase.h"
-#include "database/modDatabase.h"
 #include "monitor/modMain.h"
+#include "settings/crypt.h"
 #include "settings/registry.h"
 
 using namespace telwick::test;
@@ -68,8 +67,9 @@ TEST_F(DatabaseDialogTest, LoadShowsTheCacheAndSuspendsChecks) {
             EXPECT_EQ(Box(form, "txtUsername")->isEnabled(), c.loginEnabled);
             EXPECT_EQ(Box(form, "txtPassword")->isEnabled(), c.loginEnabled);
             EXPECT_EQ(Box(form, "txtPassword")->echoMode(), QLineEdit::Password);
-            EXPECT_EQ(Box(form, "txtPassword")->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
-                                                                   Box(form, "txtPassword")),
+            EXPECT_EQ(Box(form, "txtPassword")
+                          ->style()
+                          ->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, Box(form, "txtPassword")),
                       '*');
         }
         // an unload that nobody asked for still allows checks again

@@ -65,8 +65,7 @@ private:
     }
     static ChildOptions Options(const std::string& notifySocket, const std::string& stderrFile) {
         ChildOptions options;
-        options.environment =
-            EnvironmentWith({{"NOTIFY_SOCKET", notifySocket}}, {"DISPLAY", "WAYLAND_DISPLAY"});
+        options.environment = EnvironmentWith({{"NOTIFY_SOCKET", notifySocket}}, {"DISPLAY", "WAYLAND_DISPLAY"});
         options.stdinFile.clear();
         options.stdoutFile = "/dev/null";
         options.stderrFile = stderrFile;
@@ -127,14 +126,13 @@ TEST_F(ServiceProcessTest, CommandTails) {
     ScopedEnv unitDir("TELWICK_UNIT_DIR", units);
     ScopedEnv systemctl("TELWICK_SYSTEMCTL", script);
     const std::string unit = units + "/telwick.service";
-    const std::string binary =
-        std::filesystem::canonical(TELWICK_SERVICE_PATH).string();
+    const std::string binary = std::filesystem::canonical(TELWICK_SERVICE_PATH).string();
 
     struct Case {
         std::vector<std::string> args;
         bool failEnable;
-        int status;            // -1: the normal start-up
-        std::string message;   // the one line the program shows
+        int status;           // -1: the normal start-up
+        std::string message;  // the one line the program shows
         bool unitAfter;
     };
     const Case cases[] = {
@@ -179,8 +177,8 @@ TEST_F(ServiceProcessTest, CheckintervalIsReadAndRepairedAtTheStart) {
         std::string storedAfter;
     };
     const Case cases[] = {
-        {std::nullopt, 60000, "60000"}, {"0", 60000, "60000"},    {"abc", 60000, "60000"},
-        {"70000", 60000, "60000"},      {"1", 1, "1"},             {"65535", 65535, "65535"},
+        {std::nullopt, 60000, "60000"}, {"0", 60000, "60000"}, {"abc", 60000, "60000"},
+        {"70000", 60000, "60000"},      {"1", 1, "1"},         {"65535", 65535, "65535"},
         {" 2e3", 2000, " 2e3"},
     };
     for (const Case& c : cases) {
@@ -189,8 +187,10 @@ TEST_F(ServiceProcessTest, CheckintervalIsReadAndRepairedAtTheStart) {
             modRegistry::SetSetting("Checkinterval", *c.stored);
         } else {
             const std::string reg = TELWICK_REG_PATH;
-            ASSERT_EQ(std::system(("'" + reg + "' delete 'HKLM\\SOFTWARE\\Corvane\\Telwick' /v Checkinterval /f"
-                                   " >/dev/null").c_str()),
+            ASSERT_EQ(std::system(("'" + reg +
+                                   "' delete 'HKLM\\SOFTWARE\\Corvane\\Telwick' /v Checkinterval /f"
+                                   " >/dev/null")
+                                      .c_str()),
                       0);
         }
         auto service = Start({"-debug"});

@@ -19,13 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/clsMonitor.h"
-#include "settings/errors.h"
 #include "database/modDatabase.h"
+#include "monitor/clsMonitor.h"
 #include "monitor/modMain.h"
+#include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/process.h"
-#include "platform/lifecycle.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "support/datagram.h"
@@ -232,9 +232,9 @@ TEST_P(Engine, QueryTextsAreExactAndRunOnTheDatabase) {
         auto m = NewMonitor(c.spec);
         const int32_t last = m->lastEventLogNr();
         ASSERT_EQ(last, db().MaxEventNr());
-        EXPECT_EQ(m->BuildQuery(last + 20), Head + c.language + " " + c.filter + "AND eventlognr > " +
-                                                std::to_string(last) + " AND eventlognr <= " +
-                                                std::to_string(last + 20) + " ORDER BY eventlognr ");
+        EXPECT_EQ(m->BuildQuery(last + 20),
+                  Head + c.language + " " + c.filter + "AND eventlognr > " + std::to_string(last) +
+                      " AND eventlognr <= " + std::to_string(last + 20) + " ORDER BY eventlognr ");
         // The text runs: the check reaches the newest number.
         int32_t newest = db().AddEvent(1, 1, 1, 90, "y");
         m->Check();
@@ -283,8 +283,9 @@ TEST_P(Engine, ConsecutiveChecksCoverConsecutiveWindows) {
     m->Check();
     EXPECT_EQ(m->lastEventLogNr(), start);
     EXPECT_TRUE(syslog_.NewMessages().empty());
-    db().Exec("INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
-              "VALUES (-7, 1, 1, 5, 90, 'again')");
+    db().Exec(
+        "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
+        "VALUES (-7, 1, 1, 5, 90, 'again')");
     m->Check();
     EXPECT_EQ(syslog_.NewMessages(), (std::vector<std::string>{"again"}));
     EXPECT_EQ(m->lastEventLogNr(), -7);
@@ -319,7 +320,11 @@ TEST_P(Engine, MessagesAreFilledFromTheParameters) {
         {91, std::nullopt, " and "},
         {92, "ignored", ""},
         {90, "", ""},
-        {90, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"},
+        {90,
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC"},
         {99, std::string(2000, 'p') + ";rest", Repeat(std::string(2000, 'p'), 50)},
         {1, "D:;85", "Disk D: is 85% full"},  // the demo text
     };
@@ -396,7 +401,8 @@ TEST_P(Engine, TheBatchGetsTheMessageAsOneArgumentByteForByte) {
         "-n",
         "\"[trdoppu] touch " + work_.file("injected") + "[trdoppu] echo \"",
         std::string(1900, 'L') + "$(touch " + work_.file("injected") + ")",
-        "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC *?~#!",
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC *?~#!",
     };
     auto m = NewMonitor({0, 0, 0, false, false, true, script});
     std::vector<std::string> expected;

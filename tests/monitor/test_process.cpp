@@ -94,9 +94,14 @@ TEST(FileExists, OnlyARegularFileCounts) {
     struct Case {
         std::string path;
         bool exists;
-    } cases[] = {{dir.file("job.sh"), true},   {dir.file("link"), true},      {dir.file("folder"), false},
-                 {dir.file("nothing"), false}, {dir.file("dangling"), false}, {dir.file("fifo"), false},
-                 {"", false},                  {dir.file("job.sh/x"), false}};
+    } cases[] = {{dir.file("job.sh"), true},
+                 {dir.file("link"), true},
+                 {dir.file("folder"), false},
+                 {dir.file("nothing"), false},
+                 {dir.file("dangling"), false},
+                 {dir.file("fifo"), false},
+                 {"", false},
+                 {dir.file("job.sh/x"), false}};
     for (const Case& c : cases) EXPECT_EQ(platform::FileExists(c.path), c.exists) << c.path;
 }
 
@@ -112,7 +117,8 @@ TEST(StartProgram, TheMessageArrivesAsOneArgumentByteForByte) {
         "--help",
         "* ? [a-z] ~ # !",
         "\"; touch " + dir.file("injected") + "; echo \"",
-        "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xFF\xFE",
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC \xFF\xFE",
         std::string(100000, 'L') + "$(touch " + dir.file("injected") + ")",
     };
     int i = 0;
@@ -147,8 +153,8 @@ TEST(StartProgram, TheProgramSeesNothingOfOurs) {
     WriteFile(dir.file("fds.sh"),
               "#!/bin/sh\nin=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); e=$(readlink /proc/$$/fd/2)\n"
               "if [ -e /proc/$$/fd/201 ]; then l=leaked; else l=closed; fi\n"
-              "printf '%s\\n' \"$in\" \"$o\" \"$e\" \"$l\" > '" + out +
-                  ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n",
+              "printf '%s\\n' \"$in\" \"$o\" \"$e\" \"$l\" > '" +
+                  out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n",
               Exec);
     platform::StartProgram(dir.file("fds.sh"), "x");
     std::string seen = WaitForFile(out);

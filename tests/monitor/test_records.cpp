@@ -91,8 +91,16 @@ TEST(EscapeValue, WritesEverySeparatorAsTheToken) {
 }
 
 TEST(EscapeValue, AnEscapedFieldReadsBackUnchanged) {
-    const std::string texts[] = {"", "x", ";", "a;b", ";;lead", "trail;;", "C:\\a b\\c;d.cmd",
-                                 std::string(40000, ';'), "Gr\xC3\xBC\xC3\x9F" "e;\xE2\x82\xAC"};
+    const std::string texts[] = {"",
+                                 "x",
+                                 ";",
+                                 "a;b",
+                                 ";;lead",
+                                 "trail;;",
+                                 "C:\\a b\\c;d.cmd",
+                                 std::string(40000, ';'),
+                                 "Gr\xC3\xBC\xC3\x9F"
+                                 "e;\xE2\x82\xAC"};
     for (const std::string& t : texts) {
         const std::string record = "1;" + EscapeValue(t) + ";" + EscapeValue(t) + ";";
         EXPECT_EQ(ParseValue(record, 2, ";"), t);
@@ -115,8 +123,16 @@ TEST(OptInSettings, KeptPositionsAndBoxLimitsRead) {
     EXPECT_EQ(modPositions::Parse("-4;x;")->covered, -4);  // tables numbered from below 0
     EXPECT_EQ(modPositions::Parse("0;")->record, "");
 
-    const std::pair<const char*, int32_t> limits[] = {
-        {"5", 5}, {" 7 ", 7}, {"2.5", 2}, {"3.5", 4}, {"", 0}, {"0", 0}, {"-3", 0}, {"five", 0},
-        {"5x", 0}, {"0.4", 0}, {"1e12", std::numeric_limits<int32_t>::max()}};
+    const std::pair<const char*, int32_t> limits[] = {{"5", 5},
+                                                      {" 7 ", 7},
+                                                      {"2.5", 2},
+                                                      {"3.5", 4},
+                                                      {"", 0},
+                                                      {"0", 0},
+                                                      {"-3", 0},
+                                                      {"five", 0},
+                                                      {"5x", 0},
+                                                      {"0.4", 0},
+                                                      {"1e12", std::numeric_limits<int32_t>::max()}};
     for (const auto& [text, limit] : limits) EXPECT_EQ(modMain::MessageBoxLimit(text), limit) << text;
 }

@@ -7,11 +7,12 @@
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -19,19 +20,18 @@
 #include <functional>
 #include <map>
 #include <sstream>
-#include <thread>
-#include <cctype>
-#include <vector>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/consoleline.h"
 #include "platform/syslog.h"
 #include "support/datagram.h"
 #include "support/testenv.h"
 
+using telwick::test::ReadFile;
 using telwick::test::ScopedEnv;
 using telwick::test::SyslogReceiver;
-using telwick::test::ReadFile;
 using telwick::test::TempDir;
 namespace platform = telwick::platform;
 
@@ -97,13 +97,16 @@ TEST_P(SyslogFormat, OneRfc5424DatagramPerEntry) {
     EXPECT_EQ(SyslogReceiver::MsgIdOf(d), std::to_string(c.number));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, SyslogFormat,
-    ::testing::Values(FormatCase{platform::EventInformation, 110, "Disk C: is 95% full", 30},
-                      FormatCase{platform::EventError, 109, "[5] Invalid procedure call", 27},
-                      FormatCase{platform::EventInformation, 110, "", 30},
-                      FormatCase{platform::EventInformation, 110, "two\nlines \"quoted\" ; & | `x` $(y)", 30},
-                      FormatCase{platform::EventInformation, 110, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", 30}));
+INSTANTIATE_TEST_SUITE_P(Entries, SyslogFormat,
+                         ::testing::Values(FormatCase{platform::EventInformation, 110, "Disk C: is 95% full", 30},
+                                           FormatCase{platform::EventError, 109, "[5] Invalid procedure call", 27},
+                                           FormatCase{platform::EventInformation, 110, "", 30},
+                                           FormatCase{platform::EventInformation, 110,
+                                                      "two\nlines \"quoted\" ; & | `x` $(y)", 30},
+                                           FormatCase{platform::EventInformation, 110,
+                                                      "Gr\xC3\xBC\xC3\x9F"
+                                                      "e \xE2\x82\xAC",
+                                                      30}));
 
 TEST(Syslog, OverlongTextIsCutNotRefused) {
     SyslogReceiver receiver;
@@ -163,9 +166,9 @@ TEST(Syslog, WithoutALoggerOrWhenRefusedTheEntryGoesToStandardError) {
     // A datagram socket that is connected to another one refuses everybody else.
     BoundSocket refusing(dir.file("refusing.sock")), partner(dir.file("partner.sock"));
     refusing.ConnectTo(dir.file("partner.sock"));
-    for (const Case& c : {Case{dir.file("missing.sock"), "no socket"}, Case{stale, "nobody listening"},
-                          Case{dir.file("nofolder/log.sock"), "no folder"},
-                          Case{dir.file("refusing.sock"), "refused"}}) {
+    for (const Case& c :
+         {Case{dir.file("missing.sock"), "no socket"}, Case{stale, "nobody listening"},
+          Case{dir.file("nofolder/log.sock"), "no folder"}, Case{dir.file("refusing.sock"), "refused"}}) {
         SCOPED_TRACE(c.what);
         ScopedEnv env("TELWICK_SYSLOG_SOCKET", c.socketPath);
         ::testing::internal::CaptureStderr();
@@ -423,8 +426,7 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
     // The volatile or the persistent journal, whichever the machine's journald.conf chose.
     const std::string root = "--root=" + dir.file("root");
     const std::string exported = dir.file("export");
-    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick"}, exported), 0)
-        << ReadFile(exported);
+    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick"}, exported), 0) << ReadFile(exported);
     auto entries = ParseExport(ReadFile(exported));
     ASSERT_GE(entries.size(), EntriesToSend().size()) << ReadFile(log);
     for (size_t i = 0; i < EntriesToSend().size(); ++i) {
@@ -442,17 +444,15 @@ TEST(SystemLogReceivers, JournaldTakesNativeEntries) {
     // The stalled entry is on standard error, every one before it in the journal.
     const std::string err = ReadFile(stalledErr);
     const std::string at = err.substr(err.rfind("at ") + 3);
-    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "TELWICK_EVENT_ID=120"},
-                       exported + "120"),
-              0);
+    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "TELWICK_EVENT_ID=120"}, exported + "120"), 0);
     const auto stalled = ParseExport(ReadFile(exported + "120"));
     EXPECT_EQ(std::to_string(stalled.size()) + "\n", at);
     EXPECT_EQ(err, "Telwick[120]: stalled " + at + "at " + at);
 
     // The entries of the monitors, as an administrator lists them.
-    ASSERT_EQ(RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick", "TELWICK_EVENT_ID=110"},
-                  exported + "110"),
-              0);
+    ASSERT_EQ(
+        RunToEnd({journalctl, root, "-o", "export", "-t", "Telwick", "TELWICK_EVENT_ID=110"}, exported + "110"),
+        0);
     EXPECT_EQ(ParseExport(ReadFile(exported + "110")).size(), 2u);
 }
 
@@ -516,7 +516,8 @@ TEST(SystemLogReceivers, StockRsyslogOnDevLog) {
     })) << ReadFile(out);
     // rsyslog writes a line feed of a text as #012, as it does for every program.
     auto asRsyslogWrites = [](std::string text) {
-        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) text.replace(at, 1, "#012");
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+            text.replace(at, 1, "#012");
         return text;
     };
     std::istringstream lines(probe);

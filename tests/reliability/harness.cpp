@@ -89,9 +89,7 @@ void Figure(const std::string& key, double value) {
 void Describe(const std::string& what) { Figure("what", what); }
 void Outcome(const std::string& what) { Figure("outcome", what); }
 
-void InstallResultsListener() {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new ResultsListener);
-}
+void InstallResultsListener() { ::testing::UnitTest::GetInstance()->listeners().Append(new ResultsListener); }
 
 // --- small tools ----------------------------------------------------------------
 
@@ -215,10 +213,11 @@ std::vector<int> SqliteStore::AddNumbered(int count) {
     sqlite3_step(st);
     int base = sqlite3_column_int(st, 0);
     sqlite3_finalize(st);
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
-                       "VALUES (?, 1, 1, 1, 900, ?)",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
+        "VALUES (?, 1, 1, 1, 900, ?)",
+        -1, &st, nullptr);
     std::vector<int> numbers;
     for (int i = 1; i <= count; ++i) {
         const std::string text = std::to_string(base + i);
@@ -273,8 +272,8 @@ std::string PgStore::Query(const std::string& sql, bool asOwner) {
     std::string port = ReadFile(dir_ + "/port");
     while (!port.empty() && (port.back() == '\n' || port.back() == ' ')) port.pop_back();
     std::string output;
-    std::vector<std::string> cmd = {"psql", "-X", "-q", "-t", "-A", "-v", "ON_ERROR_STOP=1", "-h", dir_ + "/run",
-                                    "-p", port, "-U", "postgres", "-d", database_};
+    std::vector<std::string> cmd = {"psql",        "-X", "-q", "-t", "-A",       "-v", "ON_ERROR_STOP=1", "-h",
+                                    dir_ + "/run", "-p", port, "-U", "postgres", "-d", database_};
     if (asOwner) cmd.insert(cmd.end(), {"-c", "SET ROLE " + (user_.empty() ? std::string("telwick") : user_)});
     cmd.insert(cmd.end(), {"-c", sql});
     int rc = RunProgram(cmd, &output);
@@ -290,7 +289,8 @@ std::vector<int> PgStore::AddNumbered(int count) {
     std::string out = Query(
         "INSERT INTO t_eventLog (eventlognr, computernr, eventtypenr, levelnr, messagenr, parameter) "
         "SELECT v, 1, 1, 1, 900, v::text FROM (SELECT nextval(pg_get_serial_sequence('t_eventlog', 'eventlognr')) "
-        "AS v FROM generate_series(1, " + std::to_string(count) + ")) s RETURNING eventlognr");
+        "AS v FROM generate_series(1, " +
+        std::to_string(count) + ")) s RETURNING eventlognr");
     std::vector<int> numbers;
     std::istringstream in(out);
     std::string line;
@@ -300,9 +300,11 @@ std::vector<int> PgStore::AddNumbered(int count) {
 }
 
 int PgStore::AddEvent(int messagenr, const std::string* parameter) {
-    std::string out = Query("INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) "
-                            "VALUES (1, 1, 1, " + std::to_string(messagenr) + ", " +
-                            (parameter ? Quote(*parameter) : std::string("NULL")) + ") RETURNING eventlognr");
+    std::string out = Query(
+        "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) "
+        "VALUES (1, 1, 1, " +
+        std::to_string(messagenr) + ", " + (parameter ? Quote(*parameter) : std::string("NULL")) +
+        ") RETURNING eventlognr");
     return std::stoi(out);
 }
 
@@ -317,8 +319,8 @@ void PgStore::Resume() {
 }
 
 void PgStore::KillNow() {
-    std::vector<std::string> cmd = {"/usr/lib/postgresql/15/bin/pg_ctl", "-D", dir_ + "/data", "-m", "immediate",
-                                    "-w", "stop"};
+    std::vector<std::string> cmd = {
+        "/usr/lib/postgresql/15/bin/pg_ctl", "-D", dir_ + "/data", "-m", "immediate", "-w", "stop"};
     if (geteuid() == 0) cmd.insert(cmd.begin(), {"runuser", "-u", "postgres", "--"});
     RunProgram(cmd);
 }
@@ -491,8 +493,10 @@ Sandbox::~Sandbox() {
     pid_t pid;
     while (pids >> pid) kill(pid, SIGKILL);
     log_.reset();
-    if (oldRegistry_.empty()) unsetenv("TELWICK_REGISTRY");
-    else setenv("TELWICK_REGISTRY", oldRegistry_.c_str(), 1);
+    if (oldRegistry_.empty())
+        unsetenv("TELWICK_REGISTRY");
+    else
+        setenv("TELWICK_REGISTRY", oldRegistry_.c_str(), 1);
 }
 
 LogReceiver& Sandbox::log() {
@@ -554,8 +558,7 @@ std::vector<std::string> Sandbox::Environment() const {
 SqliteCase::SqliteCase(const std::string& what, const std::vector<std::string>& records)
     : SqliteCase(what, [&](Sandbox&) { return records; }) {}
 
-SqliteCase::SqliteCase(const std::string& what, const Records& records)
-    : db(box.file("corvane.db")), svc(box) {
+SqliteCase::SqliteCase(const std::string& what, const Records& records) : db(box.file("corvane.db")), svc(box) {
     Describe(what);
     box.Configure(db.Server(), records(box));
 }

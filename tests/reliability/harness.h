@@ -95,9 +95,9 @@ public:
     std::vector<int> AddNumbered(int count) override;
     // Runs SQL as the superuser (roles, sessions).
     std::string Admin(const std::string& sql);
-    void Pause();   // stops the server, keeping its data
-    void Resume();  // starts it again on the same port
-    void KillNow(); // stops it at once (immediate shutdown: no checkpoint, like a crash)
+    void Pause();    // stops the server, keeping its data
+    void Resume();   // starts it again on the same port
+    void KillNow();  // stops it at once (immediate shutdown: no checkpoint, like a crash)
     std::string Query(const std::string& sql, bool asOwner = true);
     // What the service needs in its environment (ODBCINI).
     std::map<std::string, std::string> Env() const { return env_; }
@@ -147,7 +147,7 @@ public:
     // Start, WaitReady and a test failure when it did not become ready.
     void StartReady(const std::vector<std::string>& args = {});
     pid_t pid() const { return pid_; }
-    bool Running();                    // started and not ended
+    bool Running();  // started and not ended
     // SIGTERM, then waits; returns the exit status (128 + signal when killed),
     // or -1 when it did not end in time (it is then killed).
     int Stop(std::chrono::milliseconds limit = 15s);
@@ -156,9 +156,9 @@ public:
     void StderrToClosedPipe() { closedStderr_ = true; }
     int Wait(std::chrono::milliseconds limit);  // -1 when still running
     std::string Stderr() const;
-    double CpuSeconds() const;         // user + system time so far
-    long PeakRssKiB() const;           // VmHWM
-    long RssKiB() const;               // VmRSS
+    double CpuSeconds() const;  // user + system time so far
+    long PeakRssKiB() const;    // VmHWM
+    long RssKiB() const;        // VmRSS
     std::vector<pid_t> Children() const;
     std::vector<pid_t> Zombies() const;  // children in state Z
     std::string Cmdline() const;

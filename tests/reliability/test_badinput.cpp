@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <ostream>
 #include <functional>
+#include <ostream>
 #include <sstream>
 
-#include "settings/crypt.h"
 #include "reliability/harness.h"
+#include "settings/crypt.h"
 
 namespace telwick::reliability {
 namespace {
@@ -43,8 +43,7 @@ void EndsCleanly(Service& svc) {
 std::map<int, int> Report(Sandbox& box, EventStore& db, int times, std::vector<int>* numbers = nullptr) {
     auto events = db.AddNumbered(2);
     if (numbers) *numbers = events;
-    if (times > 0)
-        WaitUntil([&] { return box.log().Count("110") >= 2u * static_cast<size_t>(times); }, 20s);
+    if (times > 0) WaitUntil([&] { return box.log().Count("110") >= 2u * static_cast<size_t>(times); }, 20s);
     std::this_thread::sleep_for(times > 0 ? 800ms : 2000ms);
     auto counts = CountNumbered(box.log().Messages("110"));
     std::map<int, int> out;
@@ -58,8 +57,8 @@ struct RecordCase {
     const char* name;
     const char* what;
     std::function<std::vector<std::string>(Sandbox&)> records;
-    int times;       // how often each event is logged: the loaded monitors with the event log on
-    int batchRuns;   // batch runs per event
+    int times;                      // how often each event is logged: the loaded monitors with the event log on
+    int batchRuns;                  // batch runs per event
     const char* skipped = nullptr;  // the record skipped with an error entry and a line
 };
 void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
@@ -117,10 +116,15 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"NegativeNumbers", "number fields -5, -1, -0 (any)",
                    [](Sandbox&) { return std::vector<std::string>{"-5;-1;-0;0;1;0;;"}; }, 1, 0},
         RecordCase{"HugeNumber", "second of three records has computer 99999999999 (outside 32 bits)",
-                   [](Sandbox&) { return std::vector<std::string>{Ok(), "99999999999;;;0;1;0;;", Ok()}; }, 2, 0,
-                   "config1"},
+                   [](Sandbox&) {
+                       return std::vector<std::string>{Ok(), "99999999999;;;0;1;0;;", Ok()};
+                   },
+                   2, 0, "config1"},
         RecordCase{"HugeExponent", "first record has level 1e300",
-                   [](Sandbox&) { return std::vector<std::string>{";;1e300;0;1;0;;", Ok()}; }, 1, 0, "config0"},
+                   [](Sandbox&) {
+                       return std::vector<std::string>{";;1e300;0;1;0;;", Ok()};
+                   },
+                   1, 0, "config0"},
         RecordCase{"OneMebibyte", "second record is 1 MiB long",
                    [](Sandbox&) {
                        return std::vector<std::string>{Ok(), ";;;0;1;0;" + std::string(1 << 20, 'x') + ";"};
@@ -143,9 +147,15 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"PercentEverywhere", "\"%\" in every field",
                    [](Sandbox&) { return std::vector<std::string>{"%1;%;%%;0;1;0;%5%;"}; }, 1, 0},
         RecordCase{"FlagsNotExactlyOne", "flags \" 1\", \"01\", \"1.0\" (all off) beside a normal record",
-                   [](Sandbox&) { return std::vector<std::string>{";;; 1;01;1.0;;", Ok()}; }, 1, 0},
+                   [](Sandbox&) {
+                       return std::vector<std::string>{";;; 1;01;1.0;;", Ok()};
+                   },
+                   1, 0},
         RecordCase{"GapInTheList", "config1 empty, config2 filled (the list ends at the gap)",
-                   [](Sandbox&) { return std::vector<std::string>{Ok(), "", Ok()}; }, 1, 0}),
+                   [](Sandbox&) {
+                       return std::vector<std::string>{Ok(), "", Ok()};
+                   },
+                   1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- protected login values ---------------------------------------------------------------
@@ -230,7 +240,8 @@ TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     Figure("reg_query_status", query);
     Figure("reg_query_message", out);
-    int add = RunProgram({TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "X", "/d", "1", "/f"}, &out);
+    int add = RunProgram({TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "X", "/d", "1", "/f"},
+                         &out);
     EXPECT_EQ(add, 1) << out;
     Figure("reg_add_status", add);
 
@@ -258,21 +269,20 @@ TEST_P(DamagedHive, ClearErrorAndFileUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DamagedHive,
-    ::testing::Values(
-        HiveCase{"Garbage", "hive file of 8 KiB of random bytes",
-                 [](const std::string& h) {
-                     std::string bytes;
-                     unsigned x = 12345;
-                     for (int i = 0; i < 8192; ++i) {
-                         x = x * 1103515245u + 12345u;
-                         bytes += static_cast<char>(x >> 16);
-                     }
-                     WriteFile(h, bytes, 0600);
-                 }},
-        HiveCase{"Truncated", "hive cut to half its length",
-                 [](const std::string& h) { fs::resize_file(h, fs::file_size(h) / 2); }},
-        HiveCase{"TextFile", "hive replaced by a text file",
-                 [](const std::string& h) { WriteFile(h, "Server=/tmp/corvane.db\n", 0600); }}),
+    ::testing::Values(HiveCase{"Garbage", "hive file of 8 KiB of random bytes",
+                               [](const std::string& h) {
+                                   std::string bytes;
+                                   unsigned x = 12345;
+                                   for (int i = 0; i < 8192; ++i) {
+                                       x = x * 1103515245u + 12345u;
+                                       bytes += static_cast<char>(x >> 16);
+                                   }
+                                   WriteFile(h, bytes, 0600);
+                               }},
+                      HiveCase{"Truncated", "hive cut to half its length",
+                               [](const std::string& h) { fs::resize_file(h, fs::file_size(h) / 2); }},
+                      HiveCase{"TextFile", "hive replaced by a text file",
+                               [](const std::string& h) { WriteFile(h, "Server=/tmp/corvane.db\n", 0600); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- odd database rows ------------------------------------------------------------------------
@@ -384,16 +394,16 @@ TEST_P(MissingSchema, ChecksFailQuietlyAndResumeAfterRepair) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MissingSchema,
-    ::testing::Values(
-        SchemaCase{"DescriptionTableMissing", "table t_description renamed away for 3 s",
-                   "ALTER TABLE t_description RENAME TO t_description_away",
-                   "ALTER TABLE t_description_away RENAME TO t_description", "t_eventLog"},
-        SchemaCase{"EventTableMissing", "table t_eventLog renamed away for 3 s (events stored in it meanwhile)",
-                   "ALTER TABLE t_eventLog RENAME TO t_eventlog_away",
-                   "ALTER TABLE t_eventlog_away RENAME TO t_eventLog", "t_eventlog_away"},
-        SchemaCase{"ColumnMissing", "column parameter renamed away for 3 s",
-                   "ALTER TABLE t_eventLog RENAME COLUMN parameter TO param2",
-                   "ALTER TABLE t_eventLog RENAME COLUMN param2 TO parameter", "t_eventLog"}),
+    ::testing::Values(SchemaCase{"DescriptionTableMissing", "table t_description renamed away for 3 s",
+                                 "ALTER TABLE t_description RENAME TO t_description_away",
+                                 "ALTER TABLE t_description_away RENAME TO t_description", "t_eventLog"},
+                      SchemaCase{"EventTableMissing",
+                                 "table t_eventLog renamed away for 3 s (events stored in it meanwhile)",
+                                 "ALTER TABLE t_eventLog RENAME TO t_eventlog_away",
+                                 "ALTER TABLE t_eventlog_away RENAME TO t_eventLog", "t_eventlog_away"},
+                      SchemaCase{"ColumnMissing", "column parameter renamed away for 3 s",
+                                 "ALTER TABLE t_eventLog RENAME COLUMN parameter TO param2",
+                                 "ALTER TABLE t_eventLog RENAME COLUMN param2 TO parameter", "t_eventLog"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -460,7 +470,9 @@ const std::vector<std::string> NewAB = {"Event new-a", "Event new-b"};
 INSTANTIATE_TEST_SUITE_P(
     Cases, EventNumbers,
     ::testing::Values(
-        NumberCase{"Beyond32Bits", "an event numbered 3,000,000,000 stored in SQLite, then two more events", "",
+        NumberCase{"Beyond32Bits",
+                   "an event numbered 3,000,000,000 stored in SQLite, then two more events",
+                   "",
                    {{Ev("1"), {"Event 1"}},
                     {Ev("3000000000"), {"Event 3000000000"}},
                     {Ev("3000000001") + Ev("3000000002"), {"Event 3000000001", "Event 3000000002"}}}},
@@ -468,7 +480,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "numbers seeded at the bottom of the 32-bit range (-2147483648 on), two more events",
                    Ev("-2147483648") + Ev("-2147483647"),
                    {{Ev("-2147483646") + Ev("-2147483645"), {"Event -2147483646", "Event -2147483645"}}}},
-        NumberCase{"NegativeIntoAnEmptyTable", "an empty table at start, then events numbered -5 and -4", "",
+        NumberCase{"NegativeIntoAnEmptyTable",
+                   "an empty table at start, then events numbered -5 and -4",
+                   "",
                    {{Ev("-5") + Ev("-4"), {"Event -5", "Event -4"}}}},
         NumberCase{"RenumberedBelowTheCovered",
                    "events 1 to 5 reported, then 3 to 5 deleted and the numbering set back to 2, two new events",
@@ -526,24 +540,25 @@ TEST_P(FailedLoad, SaidOnceAndTriedAgainUntilItWorks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FailedLoad,
-    ::testing::Values(
-        LoadCase{"TableMissing", "t_eventLog renamed away while the service starts, back 1.5 s after the entry",
-                 [](SqliteStore& db) -> std::function<void()> {
-                     db.Exec("ALTER TABLE t_eventLog RENAME TO t_eventlog_away");
-                     return [&db] { db.Exec("ALTER TABLE t_eventlog_away RENAME TO t_eventLog"); };
-                 }},
-        LoadCase{"DatabaseLocked", "another process holds the database locked while the service starts, "
-                                   "releases it 1.5 s after the entry",
-                 [](SqliteStore& db) -> std::function<void()> {
-                     sqlite3* h = nullptr;
-                     sqlite3_open(db.path().c_str(), &h);
-                     if (sqlite3_exec(h, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
-                         ADD_FAILURE() << "no lock";
-                     return [h] {
-                         sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
-                         sqlite3_close(h);
-                     };
-                 }}),
+    ::testing::Values(LoadCase{"TableMissing",
+                               "t_eventLog renamed away while the service starts, back 1.5 s after the entry",
+                               [](SqliteStore& db) -> std::function<void()> {
+                                   db.Exec("ALTER TABLE t_eventLog RENAME TO t_eventlog_away");
+                                   return [&db] { db.Exec("ALTER TABLE t_eventlog_away RENAME TO t_eventLog"); };
+                               }},
+                      LoadCase{"DatabaseLocked",
+                               "another process holds the database locked while the service starts, "
+                               "releases it 1.5 s after the entry",
+                               [](SqliteStore& db) -> std::function<void()> {
+                                   sqlite3* h = nullptr;
+                                   sqlite3_open(db.path().c_str(), &h);
+                                   if (sqlite3_exec(h, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+                                       ADD_FAILURE() << "no lock";
+                                   return [h] {
+                                       sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
+                                       sqlite3_close(h);
+                                   };
+                               }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

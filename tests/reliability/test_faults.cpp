@@ -1,8 +1,8 @@
 // Faults around a running service: the batch program gone or misbehaving, a
 // system log that stops reading or is missing, a burst of events, telwick-reg
 // killed while it writes the hive.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,16 +12,16 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <stdexcept>
-#include <thread>
 #include <filesystem>
-#include <ostream>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
 #include <set>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "reliability/harness.h"
 #include "settings/hive.h"
@@ -54,9 +54,9 @@ int CountLines(const std::string& text, const std::string& prefix) {
 struct BatchCase {
     const char* name;
     const char* what;
-    const char* mode;  // TELWICK_PROBE_MODE
+    const char* mode;                                     // TELWICK_PROBE_MODE
     std::function<void(const std::string& batch)> spoil;  // after the first five events
-    int runs;          // probe runs expected in all
+    int runs;                                             // probe runs expected in all
 };
 void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
 
@@ -108,22 +108,22 @@ TEST_P(BatchFaults, ServiceGoesOnAndLeavesNoZombie) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BatchFaults,
-    ::testing::Values(
-        BatchCase{"Deleted", "batch file deleted while the service runs", nullptr,
-                  [](const std::string& b) { fs::remove(b); }, 5},
-        BatchCase{"NotExecutable", "batch file made non-executable while the service runs", nullptr,
-                  [](const std::string& b) { chmod(b.c_str(), 0644); }, 5},
-        BatchCase{"Hangs", "batch program that never ends (sleeps), killed from outside at the end", "hang",
-                  nullptr, 10},
-        BatchCase{"Floods", "batch program that writes 8 MiB to standard output and standard error", "flood",
-                  nullptr, 10}),
+    ::testing::Values(BatchCase{"Deleted", "batch file deleted while the service runs", nullptr,
+                                [](const std::string& b) { fs::remove(b); }, 5},
+                      BatchCase{"NotExecutable", "batch file made non-executable while the service runs", nullptr,
+                                [](const std::string& b) { chmod(b.c_str(), 0644); }, 5},
+                      BatchCase{"Hangs", "batch program that never ends (sleeps), killed from outside at the end",
+                                "hang", nullptr, 10},
+                      BatchCase{"Floods", "batch program that writes 8 MiB to standard output and standard error",
+                                "flood", nullptr, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- the system log -----------------------------------------------------------------------
 
 TEST(SystemLogFaults, ReceiverThatStopsReading) {
     SqliteCase run(
-        "system-log receiver stops reading for 6 s (its queue fills), then reads again; stop asked during a stall");
+        "system-log receiver stops reading for 6 s (its queue fills), then reads again; stop asked during a "
+        "stall");
     auto& [box, db, svc] = run;
     LogReceiver& log = run.Start();
 
@@ -279,8 +279,8 @@ TEST_P(LoggerThatCannotTakeEntries, CostsTheRowNoAction) {
     Service svc(box);
     svc.StartReady();
     auto events = db.AddNumbered(5);
-    ASSERT_TRUE(WaitUntil([&] { return box.ProbeRuns().size() >= 5 && CountLines(svc.Stderr(), "[Telwick] ") >= 5; },
-                          30s))
+    ASSERT_TRUE(
+        WaitUntil([&] { return box.ProbeRuns().size() >= 5 && CountLines(svc.Stderr(), "[Telwick] ") >= 5; }, 30s))
         << svc.Stderr();
     std::this_thread::sleep_for(600ms);
 
@@ -311,20 +311,22 @@ TEST_P(LoggerThatCannotTakeEntries, CostsTheRowNoAction) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoggerThatCannotTakeEntries,
-    ::testing::Values(LoggerCase{"StreamSocket",
-                                 "the logger's socket is a stream socket (a datagram connect fails with EPROTOTYPE); "
-                                 "event log, batch and message box on",
-                                 Logger::Stream},
-                      LoggerCase{"RefusingSocket",
-                                 "the logger's socket refuses every entry (EPERM); event log, batch and message box on",
-                                 Logger::Refusing}),
+    ::testing::Values(
+        LoggerCase{"StreamSocket",
+                   "the logger's socket is a stream socket (a datagram connect fails with EPROTOTYPE); "
+                   "event log, batch and message box on",
+                   Logger::Stream},
+        LoggerCase{"RefusingSocket",
+                   "the logger's socket refuses every entry (EPERM); event log, batch and message box on",
+                   Logger::Refusing}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- standard error carries only our own lines --------------------------------------------------
 
 TEST(OwnLinesOnly, StartAsRootWithAnEmptyEnvironment) {
-    Describe("started as root as systemd starts a system service: no environment but the hive (no XDG_RUNTIME_DIR, "
-             "HOME, PATH or syslog socket), /run private; standard error until the first event");
+    Describe(
+        "started as root as systemd starts a system service: no environment but the hive (no XDG_RUNTIME_DIR, "
+        "HOME, PATH or syslog socket), /run private; standard error until the first event");
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
     if (access("/usr/bin/unshare", X_OK) != 0 || RunProgram({"/usr/bin/unshare", "-m", "true"}) != 0)
         GTEST_SKIP() << "the kernel refuses a private mount namespace here";
@@ -334,8 +336,14 @@ TEST(OwnLinesOnly, StartAsRootWithAnEmptyEnvironment) {
     // The service's /run is a folder of the test, so the runtime folder it makes
     // is seen here and nothing is left on the machine.
     fs::create_directories(box.file("run"));
-    box.launcher() = {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
-                      "/bin/mount --bind \"$0\" /run && exec \"$@\"", box.file("run")};
+    box.launcher() = {"/usr/bin/unshare",
+                      "-m",
+                      "--propagation",
+                      "private",
+                      "/bin/sh",
+                      "-c",
+                      "/bin/mount --bind \"$0\" /run && exec \"$@\"",
+                      box.file("run")};
     box.SetBareEnvironment(true);
     box.env() = {{"TELWICK_REGISTRY", box.hive()}};
     Service svc(box);
@@ -344,15 +352,16 @@ TEST(OwnLinesOnly, StartAsRootWithAnEmptyEnvironment) {
     const std::string beforeEvent = svc.Stderr();
     auto events = db.AddNumbered(1);
     ASSERT_TRUE(WaitUntil([&] { return CountLines(svc.Stderr(), "[Telwick] ") >= 1; }, 20s)) << svc.Stderr();
-    struct stat st{};
+    struct stat st {};
     const bool made = stat(box.file("run/telwick").c_str(), &st) == 0;
     Figure("stderr_bytes_before_first_event", static_cast<double>(beforeEvent.size()));
     EXPECT_EQ(beforeEvent, "");
     EXPECT_EQ(svc.Stderr(), "[Telwick] Event " + std::to_string(events[0]) + "\n");
     EXPECT_TRUE(made && S_ISDIR(st.st_mode) && (st.st_mode & 07777) == 0700 && st.st_uid == 0);
     EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
-    Outcome(beforeEvent.empty() ? "nothing on standard error before the first event; runtime folder /run/telwick, 0700"
-                                : "standard error before the first event: " + beforeEvent);
+    Outcome(beforeEvent.empty()
+                ? "nothing on standard error before the first event; runtime folder /run/telwick, 0700"
+                : "standard error before the first event: " + beforeEvent);
 }
 
 // --- many events at once ---------------------------------------------------------------------
@@ -361,9 +370,9 @@ TEST(Burst, TenThousandEventsWithAllActions) {
     // The sanitizer build runs a smaller burst ($TELWICK_BURST_EVENTS).
     const char* scale = std::getenv("TELWICK_BURST_EVENTS");
     const int Count = scale && std::atoi(scale) > 0 ? std::atoi(scale) : 10000;
-    SqliteCase run(std::to_string(Count) +
-                       " matching events stored at once; event log, batch and message box on, no display",
-                   {Sandbox::Record(true, true, true, Sandbox::ProbePath())});
+    SqliteCase run(
+        std::to_string(Count) + " matching events stored at once; event log, batch and message box on, no display",
+        {Sandbox::Record(true, true, true, Sandbox::ProbePath())});
     auto& [box, db, svc] = run;
     LogReceiver& log = run.Start();
     std::this_thread::sleep_for(500ms);
@@ -410,7 +419,8 @@ TEST(Burst, TenThousandEventsWithAllActions) {
 
 TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
     SqliteCase run(
-        "telwick-reg add killed with SIGKILL at varying moments, 60 times, while the service runs and a reader reads");
+        "telwick-reg add killed with SIGKILL at varying moments, 60 times, while the service runs and a reader "
+        "reads");
     auto& [box, db, svc] = run;
     box.Set("Probe", "value-0");
     LogReceiver& log = run.Start();
@@ -435,8 +445,8 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
     for (int i = 0; i < 3; ++i)
         RunProgram({TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Calibrate", "/d",
                     std::to_string(i), "/f"});
-    const auto oneAdd = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - calibrate) / 3;
+    const auto oneAdd =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - calibrate) / 3;
     Figure("add_microseconds", static_cast<double>(oneAdd.count()));
 
     std::string current = "value-0";
@@ -447,8 +457,8 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
             std::lock_guard lock(writtenMutex);
             written.insert(next);
         }
-        std::vector<std::string> args = {TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe",
-                                         "/d", next, "/f"};
+        std::vector<std::string> args = {
+            TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe", "/d", next, "/f"};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -467,16 +477,20 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
         int status = 0;
         waitpid(pid, &status, 0);
         std::string now = modRegistry::GetSetting("Probe");
-        if (now == current) kept++;
-        else if (now == next) replaced++;
-        else wrong++;
+        if (now == current)
+            kept++;
+        else if (now == next)
+            replaced++;
+        else
+            wrong++;
         current = now.empty() ? current : now;
     }
     stop = true;
     reader.join();
 
     std::string output;
-    int queryStatus = RunProgram({TELWICK_REG_PATH, "query", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe"}, &output);
+    int queryStatus =
+        RunProgram({TELWICK_REG_PATH, "query", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe"}, &output);
     EXPECT_EQ(queryStatus, 0) << output;
     EXPECT_EQ(hive::Verify(), hive::Status::Ok) << hive::LastError();
     EXPECT_EQ(wrong, 0);

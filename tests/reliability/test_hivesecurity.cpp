@@ -13,8 +13,8 @@
 #include <ostream>
 #include <string>
 
-#include "reliability/harness.h"
 #include "platform/hardening.h"
+#include "reliability/harness.h"
 #include "settings/hivesecurity.h"
 
 namespace telwick::reliability {
@@ -63,111 +63,111 @@ TEST_P(HiveSecurity, JudgesOwnersAndModes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, HiveSecurity,
-    ::testing::Values(
-        Layout{"RootOnly", [](const std::string& b) { return MakeTree(b); }, true, ""},
-        Layout{"FileWritableByAll",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod(h.c_str(), 0666);
-                   return h;
-               },
-               false, "chmod o-w"},
-        Layout{"FileWritableByRootGroup",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod(h.c_str(), 0660);
-                   return h;
-               },
-               true, ""},
-        Layout{"FileWritableByOtherGroup",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chown(h.c_str(), 0, NoGroup);
-                   chmod(h.c_str(), 0660);
-                   return h;
-               },
-               false, "chmod g-w"},
-        Layout{"FileOfAnotherUser",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chown(h.c_str(), Nobody, 0);
-                   return h;
-               },
-               false, "chown root"},
-        Layout{"OwnFolderWritableByAll",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod((b + "/a/b").c_str(), 0777);
-                   return h;
-               },
-               false, "chmod o-w"},
-        Layout{"OwnFolderSticky",  // others could plant a journal beside the hive
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod((b + "/a/b").c_str(), 01777);
-                   return h;
-               },
-               false, "set TELWICK_REGISTRY"},
-        Layout{"UpperFolderSticky",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod((b + "/a").c_str(), 01777);
-                   return h;
-               },
-               true, ""},
-        Layout{"UpperFolderWritableByAll",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chmod((b + "/a").c_str(), 0777);
-                   return h;
-               },
-               false, "/a can be written by every user"},
-        Layout{"UpperFolderOfAnotherUser",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   chown((b + "/a").c_str(), Nobody, NoGroup);
-                   return h;
-               },
-               false, "chown root"},
-        Layout{"MissingFileInSafeFolder", [](const std::string& b) { return MakeTree(b, false); }, true, ""},
-        Layout{"MissingFolderUnderSticky",  // another user could make the folder first
-               [](const std::string& b) {
-                   MakeTree(b, false);
-                   chmod((b + "/a").c_str(), 01777);
-                   return b + "/a/new/registry.db";
-               },
-               false, "set TELWICK_REGISTRY"},
-        Layout{"WritableJournal",
-               [](const std::string& b) {
-                   auto h = MakeTree(b);
-                   WriteFile(h + "-journal", "", 0666);
-                   return h;
-               },
-               false, "registry.db-journal"},
-        Layout{"LinkIntoUnsafeFolder",
-               [](const std::string& b) {
-                   auto h = MakeTree(b, false);
-                   fs::create_directories(b + "/open");
-                   chmod((b + "/open").c_str(), 0777);
-                   WriteFile(b + "/open/real.db", "x", 0600);
-                   fs::create_symlink(b + "/open/real.db", h);
-                   return h;
-               },
-               false, "/open can be written"},
-        Layout{"DanglingLink",
-               [](const std::string& b) {
-                   auto h = MakeTree(b, false);
-                   fs::create_symlink(b + "/nowhere/real.db", h);
-                   return h;
-               },
-               false, "link to a missing file"},
-        Layout{"NotARegularFile",
-               [](const std::string& b) {
-                   auto h = MakeTree(b, false);
-                   fs::create_directories(h);
-                   return h + "/";
-               },
-               false, "names a folder"}),
+    ::testing::Values(Layout{"RootOnly", [](const std::string& b) { return MakeTree(b); }, true, ""},
+                      Layout{"FileWritableByAll",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod(h.c_str(), 0666);
+                                 return h;
+                             },
+                             false, "chmod o-w"},
+                      Layout{"FileWritableByRootGroup",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod(h.c_str(), 0660);
+                                 return h;
+                             },
+                             true, ""},
+                      Layout{"FileWritableByOtherGroup",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chown(h.c_str(), 0, NoGroup);
+                                 chmod(h.c_str(), 0660);
+                                 return h;
+                             },
+                             false, "chmod g-w"},
+                      Layout{"FileOfAnotherUser",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chown(h.c_str(), Nobody, 0);
+                                 return h;
+                             },
+                             false, "chown root"},
+                      Layout{"OwnFolderWritableByAll",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod((b + "/a/b").c_str(), 0777);
+                                 return h;
+                             },
+                             false, "chmod o-w"},
+                      Layout{"OwnFolderSticky",  // others could plant a journal beside the hive
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod((b + "/a/b").c_str(), 01777);
+                                 return h;
+                             },
+                             false, "set TELWICK_REGISTRY"},
+                      Layout{"UpperFolderSticky",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod((b + "/a").c_str(), 01777);
+                                 return h;
+                             },
+                             true, ""},
+                      Layout{"UpperFolderWritableByAll",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chmod((b + "/a").c_str(), 0777);
+                                 return h;
+                             },
+                             false, "/a can be written by every user"},
+                      Layout{"UpperFolderOfAnotherUser",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 chown((b + "/a").c_str(), Nobody, NoGroup);
+                                 return h;
+                             },
+                             false, "chown root"},
+                      Layout{"MissingFileInSafeFolder", [](const std::string& b) { return MakeTree(b, false); },
+                             true, ""},
+                      Layout{"MissingFolderUnderSticky",  // another user could make the folder first
+                             [](const std::string& b) {
+                                 MakeTree(b, false);
+                                 chmod((b + "/a").c_str(), 01777);
+                                 return b + "/a/new/registry.db";
+                             },
+                             false, "set TELWICK_REGISTRY"},
+                      Layout{"WritableJournal",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b);
+                                 WriteFile(h + "-journal", "", 0666);
+                                 return h;
+                             },
+                             false, "registry.db-journal"},
+                      Layout{"LinkIntoUnsafeFolder",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b, false);
+                                 fs::create_directories(b + "/open");
+                                 chmod((b + "/open").c_str(), 0777);
+                                 WriteFile(b + "/open/real.db", "x", 0600);
+                                 fs::create_symlink(b + "/open/real.db", h);
+                                 return h;
+                             },
+                             false, "/open can be written"},
+                      Layout{"DanglingLink",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b, false);
+                                 fs::create_symlink(b + "/nowhere/real.db", h);
+                                 return h;
+                             },
+                             false, "link to a missing file"},
+                      Layout{"NotARegularFile",
+                             [](const std::string& b) {
+                                 auto h = MakeTree(b, false);
+                                 fs::create_directories(h);
+                                 return h + "/";
+                             },
+                             false, "names a folder"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HiveSecurityUser, AnotherServiceUserMayOwnItsHive) {

@@ -6,12 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <sstream>
 
-#include "settings/crypt.h"
 #include "reliability/harness.h"
+#include "settings/crypt.h"
 
 namespace telwick::reliability {
 namespace {
@@ -81,32 +81,32 @@ TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
     const std::string away = box.file("corvane.away");
     std::thread locker;
     switch (c.kind) {
-        case Outage::SqliteFileGone: std::rename(store->Server().c_str(), away.c_str()); break;
-        case Outage::PgServerStopped: server->Pause(); break;
-        case Outage::PgStoppedMidQuery:
-            // The collector locks the table, so the service's next query waits on
-            // the server; then the server stops under it.
-            locker = std::thread([server] {
-                try {
-                    server->Admin("BEGIN; LOCK TABLE t_eventLog IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(60)");
-                } catch (const std::exception&) {  // ended by the stop
-                }
-            });
-            EXPECT_TRUE(WaitUntil(
-                [&] {
-                    return server->Admin("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
-                               .rfind("0", 0) != 0;
-                },
-                20s))
-                << "the service's query never waited on the lock";
-            server->Pause();
-            locker.join();
-            break;
-        case Outage::PgLoginRefused:
-            server->Admin("ALTER ROLE " + server->user() + " NOLOGIN");
-            server->Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '" +
-                          server->user() + "'");
-            break;
+    case Outage::SqliteFileGone: std::rename(store->Server().c_str(), away.c_str()); break;
+    case Outage::PgServerStopped: server->Pause(); break;
+    case Outage::PgStoppedMidQuery:
+        // The collector locks the table, so the service's next query waits on
+        // the server; then the server stops under it.
+        locker = std::thread([server] {
+            try {
+                server->Admin("BEGIN; LOCK TABLE t_eventLog IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(60)");
+            } catch (const std::exception&) {  // ended by the stop
+            }
+        });
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return server->Admin("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")
+                           .rfind("0", 0) != 0;
+            },
+            20s))
+            << "the service's query never waited on the lock";
+        server->Pause();
+        locker.join();
+        break;
+    case Outage::PgLoginRefused:
+        server->Admin("ALTER ROLE " + server->user() + " NOLOGIN");
+        server->Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '" + server->user() +
+                      "'");
+        break;
     }
     auto begin = std::chrono::steady_clock::now();
     bool lost = WaitUntil([&] { return log.Count("111") >= 1; }, 20s);
@@ -125,16 +125,17 @@ TEST_P(DatabaseOutage, EveryEventOnceAndIdleWhileAway) {
     EXPECT_TRUE(svc.Running()) << svc.Stderr();
 
     switch (c.kind) {
-        case Outage::SqliteFileGone: std::rename(away.c_str(), store->Server().c_str()); break;
-        case Outage::PgServerStopped:
-        case Outage::PgStoppedMidQuery: server->Resume(); break;
-        case Outage::PgLoginRefused: server->Admin("ALTER ROLE " + server->user() + " LOGIN"); break;
+    case Outage::SqliteFileGone: std::rename(away.c_str(), store->Server().c_str()); break;
+    case Outage::PgServerStopped:
+    case Outage::PgStoppedMidQuery: server->Resume(); break;
+    case Outage::PgLoginRefused: server->Admin("ALTER ROLE " + server->user() + " LOGIN"); break;
     }
     double outageSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     auto after = store->AddNumbered(5);
     auto all = Join(Join(before, during), after);
     bool back = WaitUntil([&] { return Compare(all, log.Messages("110")).missing == 0; }, 120s, 100ms);
-    double recovery = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - outageSeconds;
+    double recovery =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - outageSeconds;
     EXPECT_TRUE(back) << svc.Stderr();
     EXPECT_TRUE(WaitUntil([&] { return log.Count("112") >= 1; }, 10s));
     std::this_thread::sleep_for(600ms);
@@ -178,7 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServerKilled, InTheMiddleOfALongCheck) {
-    Describe("PostgreSQL killed (immediate shutdown) while a check works through 3,000 rows with event log and batch, restarted 2 s later");
+    Describe(
+        "PostgreSQL killed (immediate shutdown) while a check works through 3,000 rows with event log and batch, "
+        "restarted 2 s later");
     if (!PgAvailable()) GTEST_SKIP() << "no PostgreSQL here";
     constexpr int Count = 3000;
     Sandbox box;

@@ -86,8 +86,10 @@ TEST_P(RestartWindow, EventsStoredWhileDown) {
     EXPECT_EQ(log.Messages("110"), Texts(expected));
     Figure("meanwhile_reported", c.reportsMeanwhile ? 3 : 0);
     // Without Resume nothing is kept.
-    if (!c.resume || std::string(c.resume) != "1") EXPECT_EQ(KeptPosition(), -1);
-    else EXPECT_EQ(KeptPosition(), after.back());
+    if (!c.resume || std::string(c.resume) != "1")
+        EXPECT_EQ(KeptPosition(), -1);
+    else
+        EXPECT_EQ(KeptPosition(), after.back());
     Outcome(std::to_string(log.Messages("110").size()) + " entries, event for event as expected");
 }
 
@@ -99,8 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         RestartCase{"ChangedRecord", "Resume 1, the record changed while down: it starts at the newest", "1",
                     [](Sandbox& box) { box.Set("config0", Sandbox::Record(false, true, true, "/nonexistent")); },
                     false},
-        RestartCase{"RenumberedTable", "Resume 1, kept number above the table's newest: starts at the newest",
-                    "1",
+        RestartCase{"RenumberedTable", "Resume 1, kept number above the table's newest: starts at the newest", "1",
                     [](Sandbox&) {
                         const std::string text = "999999;" + Sandbox::Record(false, true, false);
                         hive::WriteValues(modRegistry::HKEY_LOCAL_MACHINE, modPositions::StateKey,
@@ -148,7 +149,8 @@ TEST(ResumeAfterKill, NoEventLostAtMostTheLastTickRepeated) {
 
     Service second(box);
     second.StartReady();
-    ASSERT_TRUE(WaitUntil([&] { return CountNumbered(log.Messages("110")).count(window.back()) > 0; }, 120s, 200ms))
+    ASSERT_TRUE(
+        WaitUntil([&] { return CountNumbered(log.Messages("110")).count(window.back()) > 0; }, 120s, 200ms))
         << second.Stderr();
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(second.Stop(), 0);

@@ -10,8 +10,8 @@
 #include <memory>
 #include <set>
 
-#include "settings/crypt.h"
 #include "reliability/harness.h"
+#include "settings/crypt.h"
 
 namespace telwick::reliability {
 namespace {
@@ -38,7 +38,8 @@ std::vector<std::string> HostileTexts(size_t longest) {
         "${IFS}touch${IFS}PWNED",
         "* ? [a-z] ~ ! #",
         "> PWNED < /dev/null 2>&1",
-        "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x8e\x89",
+        "Gr\xc3\xbc\xc3\x9f"
+        "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x8e\x89",
         "%1 %2 %% 100%",
         std::string(longest, 'L') + "; touch PWNED",
     };
@@ -114,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(Stores, HostileTexts_, ::testing::Values(false, true),
 // --- the login -----------------------------------------------------------------------------------
 
 // Where a secret must not be found; returns the places that hold it.
-std::vector<std::string> PlacesHolding(const std::string& secret, const std::map<std::string, std::string>& places) {
+std::vector<std::string> PlacesHolding(const std::string& secret,
+                                       const std::map<std::string, std::string>& places) {
     std::vector<std::string> found;
     for (const auto& [place, text] : places)
         if (text.find(secret) != std::string::npos) found.push_back(place);
@@ -124,8 +126,9 @@ std::vector<std::string> PlacesHolding(const std::string& secret, const std::map
 std::string CorePattern() { return ReadFile("/proc/sys/kernel/core_pattern"); }
 
 TEST(LoginSecrecy, NowhereButInTheProtectedValues) {
-    Describe("a PostgreSQL login of its own: searched in the process's arguments and environment, its output, "
-             "the system log (also when the login is refused), the hive file and a core dump");
+    Describe(
+        "a PostgreSQL login of its own: searched in the process's arguments and environment, its output, "
+        "the system log (also when the login is refused), the hive file and a core dump");
     if (!PgAvailable()) GTEST_SKIP() << "no PostgreSQL here";
     Sandbox box;
     PgStore pg(box.file("pg"));
@@ -157,12 +160,9 @@ TEST(LoginSecrecy, NowhereButInTheProtectedValues) {
     std::string datagrams;
     for (const auto& d : log.All()) datagrams += d + "\n";
     std::map<std::string, std::string> places = {
-        {"arguments", svc.Cmdline()},
-        {"environment", svc.Environ()},
-        {"standard error", svc.Stderr()},
-        {"standard output", ReadFile(box.file("service.out"))},
-        {"system log", datagrams},
-        {"hive file", ReadFile(box.hive())},
+        {"arguments", svc.Cmdline()},     {"environment", svc.Environ()},
+        {"standard error", svc.Stderr()}, {"standard output", ReadFile(box.file("service.out"))},
+        {"system log", datagrams},        {"hive file", ReadFile(box.hive())},
     };
 
     // A core dump, where the kernel writes one into the working folder.

@@ -1,8 +1,8 @@
 // Stop and pause signals while the service (no display) is busy, in each state
 // where it may wait; the console lines that carry remote text; a standard
 // error whose reader has gone.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,7 +46,7 @@ struct StopWorld {
     Sandbox box;
     SqliteStore db{box.file("corvane.db")};
     std::unique_ptr<Service> svc;
-    int listener = -1;    // a server that takes connections and never answers
+    int listener = -1;  // a server that takes connections and never answers
     sqlite3* lock = nullptr;
     int boxesAtStop = -1;  // set when the service is held with SIGSTOP at the stop
     ~StopWorld() {
@@ -168,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
                  [](StopWorld& w) {
                      ASSERT_EQ(sqlite3_open(w.db.Server().c_str(), &w.lock), SQLITE_OK);
                      ASSERT_EQ(sqlite3_exec(w.lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-                     w.Start(w.db.Server(), std::vector<std::string>(5, Sandbox::Record(false, true, false)), false);
+                     w.Start(w.db.Server(), std::vector<std::string>(5, Sandbox::Record(false, true, false)),
+                             false);
                      std::this_thread::sleep_for(1500ms);
                  },
                  true},
@@ -199,8 +200,9 @@ INSTANTIATE_TEST_SUITE_P(
 // --- the console lines -------------------------------------------------------------------
 
 TEST(ConsoleLines, TextFromRemoteComputersStaysOneLine) {
-    Describe("event text with CR, LF and ESC that imitates further lines, shown as a console message box and as "
-             "an event-log line on standard error (no logger)");
+    Describe(
+        "event text with CR, LF and ESC that imitates further lines, shown as a console message box and as "
+        "an event-log line on standard error (no logger)");
     Sandbox box;
     SqliteStore db(box.file("corvane.db"));
     const std::string text = "Disk %1 full\r\n[Telwick] forged box\nTelwick[110]: forged entry\r\x1b[2J";

@@ -15,13 +15,13 @@
 #include <csignal>
 #include <functional>
 
-#include "platform/qt/QtMessageBox.h"
-#include "settings/errors.h"
-#include "service/frmSystemTray.h"
 #include "database/modDatabase.h"
 #include "monitor/modMain.h"
-#include "platform/messagebox.h"
 #include "platform/lifecycle.h"
+#include "platform/messagebox.h"
+#include "platform/qt/QtMessageBox.h"
+#include "service/frmSystemTray.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "support/testdb.h"

@@ -20,16 +20,12 @@ using telwick::test::TempDir;
 
 using telwick::test::ReadFile;
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(SystemdUnit, ExecPathStaysOneWordAndUnchanged) {
     const std::pair<std::string, std::string> cases[] = {
-        {"/usr/bin/telwick", "/usr/bin/telwick"},
-        {"/opt/my apps/telwick", "\"/opt/my apps/telwick\""},
-        {"/opt/100%/telwick", "\"/opt/100%%/telwick\""},
-        {"/opt/$HOME/telwick", "\"/opt/$$HOME/telwick\""},
+        {"/usr/bin/telwick", "/usr/bin/telwick"},        {"/opt/my apps/telwick", "\"/opt/my apps/telwick\""},
+        {"/opt/100%/telwick", "\"/opt/100%%/telwick\""}, {"/opt/$HOME/telwick", "\"/opt/$$HOME/telwick\""},
         {"/opt/a\"b\\c", "\"/opt/a\\\"b\\\\c\""},
     };
     for (const auto& [path, written] : cases) EXPECT_EQ(systemd::QuoteExecPath(path), written) << path;
@@ -126,7 +122,8 @@ TEST(QtMessages, DriverWarningsCoveredByOwnEntriesAreDroppedOthersBecomeOurLines
     };
     for (const Case& c : {
              Case{QtWarningMsg, "qMakeField: Unable to describe column 1\n\tError: SQLDescribeColW", true},
-             Case{QtWarningMsg, "QODBCResult::exec: Unable to execute statement: \"could not receive data\"", true},
+             Case{QtWarningMsg, "QODBCResult::exec: Unable to execute statement: \"could not receive data\"",
+                  true},
              Case{QtWarningMsg, "qGetStringData: Error while fetching data (-1)", true},
              Case{QtCriticalMsg, "QODBCDriver::open: Unable to connect", false},  // not a warning
              Case{QtWarningMsg, "QSqlDatabasePrivate::removeDatabase: connection 'x' is still in use", false},

@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "monitor/modMain.h"
+#include "platform/messagebox.h"
 #include "platform/qt/QtMessageBox.h"
 #include "service/frmSystemTray.h"
 #include "settings/errors.h"
-#include "monitor/modMain.h"
-#include "platform/messagebox.h"
 
 using telwick::platform::Answer;
 using telwick::platform::Buttons;
@@ -27,8 +27,14 @@ struct RecordingControl : telwick::service::ServiceControl {
     void setInteractive(bool on) override { calls << QString("interactive %1").arg(on); }
     void setDebug(bool on) override { calls << QString("debug %1").arg(on); }
     void setControlsAccepted(int32_t c) override { calls << QString("controls %1").arg(c); }
-    bool Install() override { calls << "install"; return installResult; }
-    bool Uninstall() override { calls << "uninstall"; return installResult; }
+    bool Install() override {
+        calls << "install";
+        return installResult;
+    }
+    bool Uninstall() override {
+        calls << "uninstall";
+        return installResult;
+    }
     void StartService(telwick::service::ServiceRequests*) override { calls << "start"; }
     void StopService() override { calls << "stop"; }
     bool LogEvent(int16_t, int32_t, const std::string&) override { return true; }
@@ -216,9 +222,13 @@ private slots:
             title = box->windowTitle();
             text = box->text();
             hasIcon = box->icon() != QMessageBox::NoIcon;
-            if (click == "stop") QCoreApplication::exit(0);
-            else if (click.isEmpty()) QTest::keyClick(box, Qt::Key_Return);
-            else for (auto* b : box->buttons()) if (b->text() == click) b->click();
+            if (click == "stop")
+                QCoreApplication::exit(0);
+            else if (click.isEmpty())
+                QTest::keyClick(box, Qt::Key_Return);
+            else
+                for (auto* b : box->buttons())
+                    if (b->text() == click) b->click();
         });
         telwick::platform::qt::QtMessageBox host;
         auto result = host.Show("Disk C: is 95% full", "Telwick", question ? Buttons::YesNo : Buttons::Ok);

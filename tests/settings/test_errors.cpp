@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "settings/errors.h"
-#include "platform/messagebox.h"
 #include "platform/lifecycle.h"
+#include "platform/messagebox.h"
+#include "settings/errors.h"
 #include "settings/registry.h"
 #include "support/process.h"
 #include "support/testenv.h"
@@ -117,8 +117,9 @@ TEST_F(Reporter, RegistryFaultsAreSilentOutsideDebug) {
     telwick::test::ScopedHive hive;
     SetCommandTail("");
     uint32_t type = modRegistry::REG_SZ;
-    EXPECT_EQ(modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey, "x", type, ""),
-              "");
+    EXPECT_EQ(
+        modRegistry::GetRegistryValue(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey, "x", type, ""),
+        "");
     EXPECT_TRUE(boxes_.shown.empty());
 }
 
@@ -138,8 +139,8 @@ TEST(CommandTail, ReadFromTheProcessUntilMainSetsIt) {
     options.environment = telwick::test::EnvironmentWith({{"TELWICK_TAIL_CHILD", "1"}});
     options.stdinFile.clear();
     options.stdoutFile = "/dev/null";
-    ChildProcess child({"/proc/self/exe", "--gtest_filter=CommandTail.ChildSide", "-debug", "two words", "", "end"},
-                       options);
+    ChildProcess child(
+        {"/proc/self/exe", "--gtest_filter=CommandTail.ChildSide", "-debug", "two words", "", "end"}, options);
     EXPECT_EQ(child.Wait(), 0);
 }
 

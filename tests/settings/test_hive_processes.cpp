@@ -73,7 +73,8 @@ TEST_F(HiveProcesses, WritersAtOnceLoseNothingAndReadersNeverSeeAGap) {
     }
     // telwick-reg writes into the same key meanwhile.
     for (int r = 0; r < 3; ++r)
-        children.push_back(Reg({"add", "HKLM\\" + kKey, "/v", Name("reg", r), "/d", Name("by telwick-reg ", r), "/f"}));
+        children.push_back(
+            Reg({"add", "HKLM\\" + kKey, "/v", Name("reg", r), "/d", Name("by telwick-reg ", r), "/f"}));
     // This process reads all the while: a busy hive must be waited for, never
     // taken for an empty value.
     int reads = 0, gaps = 0;

@@ -53,8 +53,7 @@ INSTANTIATE_TEST_SUITE_P(Values, ToLongRounding,
                          ::testing::Values(Rounding{2.5, 2}, Rounding{3.5, 4}, Rounding{-2.5, -2},
                                            Rounding{-3.5, -4}, Rounding{0.5, 0}, Rounding{1.5, 2},
                                            Rounding{2.4999, 2}, Rounding{2.5001, 3}, Rounding{-0.4, 0},
-                                           Rounding{2147483647.0, 2147483647},
-                                           Rounding{2147483647.4, 2147483647},
+                                           Rounding{2147483647.0, 2147483647}, Rounding{2147483647.4, 2147483647},
                                            Rounding{-2147483648.0, -2147483647 - 1},
                                            Rounding{-2147483648.5, -2147483647 - 1}));
 

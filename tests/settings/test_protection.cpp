@@ -3,8 +3,8 @@
 
 #include <set>
 
-#include "settings/crypt.h"
 #include "platform/fault.h"
+#include "settings/crypt.h"
 
 using namespace modHex;
 using namespace modCrypt;
@@ -34,15 +34,19 @@ struct HexCase {
 
 class HexReading : public ::testing::TestWithParam<HexCase> {};
 
-TEST_P(HexReading, PairsAtTheirPlaces) { EXPECT_EQ(HexToString(GetParam().text, GetParam().separatorLength), GetParam().bytes); }
+TEST_P(HexReading, PairsAtTheirPlaces) {
+    EXPECT_EQ(HexToString(GetParam().text, GetParam().separatorLength), GetParam().bytes);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, HexReading,
     ::testing::Values(HexCase{"61 62 63", 1, "abc"}, HexCase{"4A", 1, "J"}, HexCase{"4A", 7, "J"},
                       HexCase{"4A", 0, "J"}, HexCase{"61 6", 1, "a"}, HexCase{"61-62", 1, "ab"},
                       HexCase{"6:", 1, std::string(1, '\0')}, HexCase{"00 FF", 1, std::string("\0\xff", 2)},
-                      HexCase{"616263", 0, "abc"}, HexCase{"61  62", 2, "a"} /* (6 + 1) / 4 pairs: wider gaps lose the last pair */, HexCase{"61 62 ", 1, "ab"},
-                      HexCase{"@@ 41", 1, std::string("\0A", 2)}, HexCase{"", 1, ""}, HexCase{"", -5, ""}));
+                      HexCase{"616263", 0, "abc"},
+                      HexCase{"61  62", 2, "a"} /* (6 + 1) / 4 pairs: wider gaps lose the last pair */,
+                      HexCase{"61 62 ", 1, "ab"}, HexCase{"@@ 41", 1, std::string("\0A", 2)}, HexCase{"", 1, ""},
+                      HexCase{"", -5, ""}));
 
 TEST(Hex, FaultsOfTheReading) {
     EXPECT_EQ(FaultOf([] { HexToString("6a", 1); }), telwick::FaultNr::OutOfRange) << "lower case";
@@ -75,15 +79,16 @@ TEST(Hex, EveryByteRoundTripsThroughTheStoredForm) {
         ASSERT_EQ(hex.size(), 3 * all.size() - 1);
         EXPECT_EQ(HexToString(hex, 1), all) << sep;
     }
-    for (size_t n = 1; n < 6; ++n) EXPECT_EQ(HexToString(StringToHex(all.substr(250, n), " "), 1), all.substr(250, n));
+    for (size_t n = 1; n < 6; ++n)
+        EXPECT_EQ(HexToString(StringToHex(all.substr(250, n), " "), 1), all.substr(250, n));
 }
 
 TEST(Cipher, RoundTripsAndGrowsByThirtyTwoBytes) {
     SetPassphrase();
     ASSERT_EQ(Passphrase.size(), 32u);
     for (char c : Passphrase) EXPECT_TRUE(c >= 0x20 && c < 0x7f);
-    for (const std::string& clear : {std::string("USR"), std::string("PWDs3cr;et"), std::string(1000, 'q'),
-                                    std::string("x")}) {
+    for (const std::string& clear :
+         {std::string("USR"), std::string("PWDs3cr;et"), std::string(1000, 'q'), std::string("x")}) {
         std::string cipher = EncryptString(clear, Passphrase);
         ASSERT_EQ(cipher.size(), clear.size() + 32);
         EXPECT_EQ(DecryptString(cipher, Passphrase), clear);

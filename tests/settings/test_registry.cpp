@@ -92,8 +92,9 @@ TEST_F(Registry, WritesNeverCreateKeys) {
 TEST_F(Registry, SeveralValuesAreWrittenTogetherOrNotAtAll) {
     const std::string state = kKey + "\\State";
     // On a missing hive: the file, the keys above and the values in one go.
-    ASSERT_EQ(hive::WriteValues(HKEY_LOCAL_MACHINE, state, {{"a", REG_SZ, std::string("1\0", 2)}, {"b", REG_SZ, ""}}),
-              hive::Status::Ok);
+    ASSERT_EQ(
+        hive::WriteValues(HKEY_LOCAL_MACHINE, state, {{"a", REG_SZ, std::string("1\0", 2)}, {"b", REG_SZ, ""}}),
+        hive::Status::Ok);
     EXPECT_EQ(Get("a", nullptr, state), "1");
     // Updates, a removal (and one of a value that is not there); a bad name
     // anywhere leaves everything as it was.
@@ -181,8 +182,7 @@ TEST_P(LengthRule, ReadsBackAsTheRuleSays) {
 INSTANTIATE_TEST_SUITE_P(
     Values, LengthRule,
     ::testing::Values(
-        StoredCase{"sz", REG_SZ, std::string("60000\0", 6), "60000"},
-        StoredCase{"sz_empty", REG_SZ, "", ""},
+        StoredCase{"sz", REG_SZ, std::string("60000\0", 6), "60000"}, StoredCase{"sz_empty", REG_SZ, "", ""},
         StoredCase{"sz_only_terminator", REG_SZ, std::string(1, '\0'), ""},
         StoredCase{"sz_without_terminator", REG_SZ, "abc", "ab"},
         StoredCase{"sz_inner_zero", REG_SZ, std::string("a\0b\0", 4), std::string("a\0b", 3)},
@@ -275,7 +275,8 @@ TEST_F(Registry, ForeignDatabaseIsNotTakenForAHive) {
     // An SQLite database of some other program at the hive's place.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(hive_.path().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     sqlite3_close(db);
     const std::string before = ReadFile(hive_.path());
     EXPECT_EQ(hive::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE"), hive::Status::Damaged);

@@ -10,8 +10,8 @@
 
 #include <sqlite3.h>
 
-#include "settings/hive.h"
 #include "reg/reg.h"
+#include "settings/hive.h"
 #include "settings/registry.h"
 #include "support/process.h"
 #include "support/testenv.h"
@@ -183,7 +183,8 @@ TEST_F(TelwickReg, OtherTypesAndHowQueryShowsThem) {
               "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Sub\n");
     Result one = Reg({"query", "hkey_local_machine\\software\\corvane\\telwick", "-V", "CHECKINTERVAL"});
     EXPECT_EQ(one.code, 0);
-    EXPECT_EQ(one.out, "\nHKEY_LOCAL_MACHINE\\software\\corvane\\telwick\n    Checkinterval    REG_SZ    60000\n\n");
+    EXPECT_EQ(one.out,
+              "\nHKEY_LOCAL_MACHINE\\software\\corvane\\telwick\n    Checkinterval    REG_SZ    60000\n\n");
 }
 
 TEST_F(TelwickReg, AddMakesMissingParentsAndKeepsExistingKeys) {
@@ -192,7 +193,8 @@ TEST_F(TelwickReg, AddMakesMissingParentsAndKeepsExistingKeys) {
     EXPECT_FALSE(std::ifstream(hive_.path()).good()) << "a query makes no file";
     Result r = Reg({"add", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Deep\\Er\\"});
     ASSERT_EQ(r.code, 0) << r.err;
-    for (const char* key : {"SOFTWARE\\Corvane", "SOFTWARE\\Corvane\\Telwick", "SOFTWARE\\Corvane\\Telwick\\Deep\\Er"})
+    for (const char* key :
+         {"SOFTWARE\\Corvane", "SOFTWARE\\Corvane\\Telwick", "SOFTWARE\\Corvane\\Telwick\\Deep\\Er"})
         EXPECT_EQ(telwick::hive::KeyExists(HKEY_LOCAL_MACHINE, key), telwick::hive::Status::Ok) << key;
     ASSERT_TRUE(SetSetting("Language", "2"));
     EXPECT_EQ(Reg({"add", kKey}).code, 0);
@@ -208,8 +210,9 @@ TEST_F(TelwickReg, BehavesAsRegExeDoes) {
     const std::string key = kKey + "\\Plain";
     // add without /v sets the default value to the empty text; a second one asks.
     ASSERT_EQ(Reg({"add", key}).code, 0);
-    EXPECT_EQ(Reg({"query", key, "/ve"}).out, "\n" + std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Plain") +
-                                                   "\n    (Default)    REG_SZ    \n\n");
+    EXPECT_EQ(Reg({"query", key, "/ve"}).out,
+              "\n" + std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Plain") +
+                  "\n    (Default)    REG_SZ    \n\n");
     ExpectOneLineFailure(Reg({"add", key}), "/f");
     EXPECT_EQ(Reg({"add", key, "/f"}).code, 0);
     // add KEY /d DATA without /v sets the default value too.
@@ -220,11 +223,12 @@ TEST_F(TelwickReg, BehavesAsRegExeDoes) {
     // without regard to case; values keep the order they were written in.
     const std::string bare = kKey + "\\Bare";
     for (const char* sub : {"beta", "Alpha", "gamma", "ALPHA2"})
-        ASSERT_EQ(telwick::hive::CreateKeyPath(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Telwick\\Bare\\" + std::string(sub)),
+        ASSERT_EQ(telwick::hive::CreateKeyPath(HKEY_LOCAL_MACHINE,
+                                               "SOFTWARE\\Corvane\\Telwick\\Bare\\" + std::string(sub)),
                   telwick::hive::Status::Ok);
     const std::string shown = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\\Bare";
-    EXPECT_EQ(Reg({"query", bare}).out, "\n" + shown + "\\Alpha\n" + shown + "\\ALPHA2\n" + shown + "\\beta\n" +
-                                           shown + "\\gamma\n");
+    EXPECT_EQ(Reg({"query", bare}).out,
+              "\n" + shown + "\\Alpha\n" + shown + "\\ALPHA2\n" + shown + "\\beta\n" + shown + "\\gamma\n");
     // An unset default value is shown as not set, with status 0.
     Result unset = Reg({"query", bare, "/ve"});
     EXPECT_EQ(unset.code, 0) << unset.err;
@@ -236,21 +240,23 @@ TEST_F(TelwickReg, BehavesAsRegExeDoes) {
 // spelling of the first write is kept.
 TEST_F(TelwickReg, NamesFoldCaseForEveryLetter) {
     const std::pair<const char*, const char*> pairs[] = {
-        {"\xc3\x84RGER", "\xc3\xa4rger"},                      // ÄRGER, ärger
+        {"\xc3\x84RGER", "\xc3\xa4rger"},                                          // ÄRGER, ärger
         {"\xd0\x9a\xd0\x9b\xd0\xae\xd0\xa7", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},  // КЛЮЧ, ключ
-        {"\xce\xa3\xce\x9f\xce\xa6", "\xcf\x83\xce\xbf\xcf\x86"},          // ΣΟΦ, σοφ
-        {"\xcf\x83", "\xcf\x82"},                                  // σ, ς
+        {"\xce\xa3\xce\x9f\xce\xa6", "\xcf\x83\xce\xbf\xcf\x86"},                  // ΣΟΦ, σοφ
+        {"\xcf\x83", "\xcf\x82"},                                                  // σ, ς
     };
     for (const auto& [first, second] : pairs) {
         SCOPED_TRACE(first);
         ASSERT_EQ(Reg({"add", kKey, "/v", first, "/d", "1"}).code, 0);
         ExpectOneLineFailure(Reg({"add", kKey, "/v", second, "/d", "2"}), "/f");
         ASSERT_EQ(Reg({"add", kKey, "/v", second, "/d", "2", "/f"}).code, 0);
-        EXPECT_EQ(Reg({"query", kKey, "/v", second}).out,
-                  "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\n    " + std::string(first) + "    REG_SZ    2\n\n");
+        EXPECT_EQ(
+            Reg({"query", kKey, "/v", second}).out,
+            "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Telwick\n    " + std::string(first) + "    REG_SZ    2\n\n");
         ASSERT_EQ(Reg({"add", kKey + "\\" + first}).code, 0);
-        EXPECT_EQ(telwick::hive::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Telwick\\" + std::string(second)),
-                  telwick::hive::Status::Ok);
+        EXPECT_EQ(
+            telwick::hive::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Telwick\\" + std::string(second)),
+            telwick::hive::Status::Ok);
         EXPECT_EQ(Reg({"delete", kKey, "/v", second, "/f"}).code, 0);
         EXPECT_EQ(Reg({"query", kKey, "/v", first}).code, 1);
     }
@@ -259,15 +265,19 @@ TEST_F(TelwickReg, NamesFoldCaseForEveryLetter) {
     ASSERT_EQ(Reg({"add", kKey, "/v", "\xc3\x84RGER", "/d", "old"}).code, 0);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(hive_.path().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE hive_values SET fold = CAST(X'c38472676572' AS BLOB) WHERE fold = CAST(X'c3a472676572' AS BLOB)",
-                           nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE hive_values SET fold = CAST(X'c38472676572' AS BLOB) WHERE fold = "
+                           "CAST(X'c3a472676572' AS BLOB)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
     EXPECT_EQ(sqlite3_changes(db), 1);
     sqlite3_close(db);
     EXPECT_EQ(Read("\xc3\xa4rger"), "old");
     ASSERT_EQ(Reg({"add", kKey, "/v", "\xc3\xa4rGER", "/d", "new", "/f"}).code, 0);
     EXPECT_EQ(Read("\xc3\x84RGER"), "new");
     const std::string listing = Reg({"query", kKey}).out;
-    EXPECT_EQ(listing.find("RGER    REG_SZ"), listing.rfind("RGER    REG_SZ")) << "one value, not two: " << listing;
+    EXPECT_EQ(listing.find("RGER    REG_SZ"), listing.rfind("RGER    REG_SZ"))
+        << "one value, not two: " << listing;
     // Bytes that are no UTF-8 are names of their own, byte for byte.
     ASSERT_EQ(Reg({"add", kKey, "/v", "\xc4", "/d", "1"}).code, 0);
     EXPECT_EQ(Reg({"add", kKey, "/v", "\xe4", "/d", "2"}).code, 0);
@@ -322,8 +332,10 @@ TEST_F(TelwickReg, DamagedHiveIsNamedAndLeftAsItIs) {
         std::ofstream out(hive_.path(), std::ios::binary);
         out << "SQLite format 3 but not really";
     }
-    for (auto args : {std::vector<std::string>{"query", kKey}, {"add", kKey, "/v", "a", "/d", "1", "/f"},
-                      {"delete", kKey, "/f"}, {"add", "HKLM\\SOFTWARE\\X"}}) {
+    for (auto args : {std::vector<std::string>{"query", kKey},
+                      {"add", kKey, "/v", "a", "/d", "1", "/f"},
+                      {"delete", kKey, "/f"},
+                      {"add", "HKLM\\SOFTWARE\\X"}}) {
         Result r = Reg(args);
         ExpectOneLineFailure(r, hive_.path());
         EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;

@@ -101,8 +101,10 @@ void RunOrThrow(const std::string& command) {
 std::string ShellQuote(const std::string& s) {
     std::string out = "'";
     for (char c : s) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     return out + "'";
 }
@@ -129,8 +131,10 @@ TestDatabase::TestDatabase(DbKind kind) : TestDatabase(kind, Options{}) {}
 
 TestDatabase::TestDatabase(DbKind kind, Options options) : kind_(kind), options_(options) {
     writerName_ = "telwick-testdb-writer-" + std::to_string(++writerCounter);
-    if (kind_ == DbKind::Sqlite) CreateSqlite();
-    else CreatePostgres();
+    if (kind_ == DbKind::Sqlite)
+        CreateSqlite();
+    else
+        CreatePostgres();
     if (options_.writeSettings) WriteSettings();
 }
 
@@ -171,8 +175,8 @@ void TestDatabase::CreatePostgres() {
         // The server runs as user postgres when we are root: let it in.
         ::chmod(dir_.path().c_str(), 0755);
         pgDir_ = dir_.file("pg");
-        RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " start " +
-                   ShellQuote(pgDir_) + " >/dev/null");
+        RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " start " + ShellQuote(pgDir_) +
+                   " >/dev/null");
         const std::string env = ReadRequiredFile(pgDir_ + "/env");
         pgHost_ = EnvFileValue(env, "TELWICK_PG_HOST");
         pgPort_ = EnvFileValue(env, "TELWICK_PG_PORT");
@@ -313,7 +317,8 @@ int32_t TestDatabase::AddEvent(int32_t computer, int32_t type, int32_t level, in
     q.addBindValue(type);
     q.addBindValue(level);
     q.addBindValue(message);
-    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter)) : QVariant(QMetaType(QMetaType::QString)));
+    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter))
+                             : QVariant(QMetaType(QMetaType::QString)));
     if (!q.exec()) throw std::runtime_error("adding an event failed: " + q.lastError().text().toStdString());
     if (kind_ == DbKind::Postgres) {
         if (!q.next()) throw std::runtime_error("adding an event gave no number");
@@ -334,10 +339,11 @@ int32_t TestDatabase::AddEvents(int64_t count, int32_t computer, int32_t type, i
               " FROM generate_series(1, " + std::to_string(count) + ")";
     else
         sql = "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
-              ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
-              " FROM n";
+              ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+              values + " FROM n";
     q.prepare(QString::fromStdString(sql));
-    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter)) : QVariant(QMetaType(QMetaType::QString)));
+    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter))
+                             : QVariant(QMetaType(QMetaType::QString)));
     if (!q.exec()) throw std::runtime_error("adding events failed: " + q.lastError().text().toStdString());
     return MaxEventNr();
 }

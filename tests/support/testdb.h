@@ -119,18 +119,17 @@ private:
 };
 
 // Skips the current test when the kind cannot run here.
-#define TELWICK_SKIP_UNLESS_DB(kind)                                                        \
-    do {                                                                                    \
+#define TELWICK_SKIP_UNLESS_DB(kind)                                                              \
+    do {                                                                                          \
         if ((kind) == ::telwick::test::DbKind::Postgres && !::telwick::test::PostgresAvailable()) \
-            GTEST_SKIP() << ::telwick::test::PostgresSkipReason();                          \
+            GTEST_SKIP() << ::telwick::test::PostgresSkipReason();                                \
     } while (0)
 
 std::string DbKindParamName(const ::testing::TestParamInfo<DbKind>& info);
 
-#define TELWICK_INSTANTIATE_DB_TEST(Fixture)                                                   \
-    INSTANTIATE_TEST_SUITE_P(Kinds, Fixture,                                                   \
-                             ::testing::Values(::telwick::test::DbKind::Sqlite,                \
-                                               ::telwick::test::DbKind::Postgres),             \
-                             ::telwick::test::DbKindParamName)
+#define TELWICK_INSTANTIATE_DB_TEST(Fixture)                                                                   \
+    INSTANTIATE_TEST_SUITE_P(                                                                                  \
+        Kinds, Fixture, ::testing::Values(::telwick::test::DbKind::Sqlite, ::telwick::test::DbKind::Postgres), \
+        ::telwick::test::DbKindParamName)
 
 }  // namespace telwick::test

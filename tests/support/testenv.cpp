@@ -38,8 +38,10 @@ ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (hadOld_) setenv(name_.c_str(), old_.c_str(), 1);
-    else unsetenv(name_.c_str());
+    if (hadOld_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
 }
 
 ScopedHive::ScopedHive() : path_(dir_.file("registry.db")) {
@@ -51,8 +53,10 @@ ScopedHive::ScopedHive() : path_(dir_.file("registry.db")) {
 }
 
 ScopedHive::~ScopedHive() {
-    if (hadOld_) setenv("TELWICK_REGISTRY", old_.c_str(), 1);
-    else unsetenv("TELWICK_REGISTRY");
+    if (hadOld_)
+        setenv("TELWICK_REGISTRY", old_.c_str(), 1);
+    else
+        unsetenv("TELWICK_REGISTRY");
 }
 
 SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")), listener_(path_) {
@@ -64,8 +68,10 @@ SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")), listener_(path_
 }
 
 SyslogReceiver::~SyslogReceiver() {
-    if (hadOld_) setenv("TELWICK_SYSLOG_SOCKET", old_.c_str(), 1);
-    else unsetenv("TELWICK_SYSLOG_SOCKET");
+    if (hadOld_)
+        setenv("TELWICK_SYSLOG_SOCKET", old_.c_str(), 1);
+    else
+        unsetenv("TELWICK_SYSLOG_SOCKET");
 }
 
 std::vector<std::string> SyslogReceiver::Drain(std::chrono::milliseconds firstWait) {

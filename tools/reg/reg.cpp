@@ -80,7 +80,8 @@ Key ParseKey(const std::string& text) {
     Key key;
     key.root = hive::RootFromName(rootName);
     if (key.root == 0)
-        throw Failure{"ERROR: Invalid key name: the key must begin with HKLM or HKEY_LOCAL_MACHINE (or another root)."};
+        throw Failure{
+            "ERROR: Invalid key name: the key must begin with HKLM or HKEY_LOCAL_MACHINE (or another root)."};
     if (slash != std::string::npos) key.path = t.substr(slash + 1);
     key.display = hive::RootName(key.root) + (key.path.empty() ? "" : "\\" + key.path);
     return key;
@@ -111,12 +112,18 @@ Options ParseOptions(const std::vector<std::string>& args, size_t from, const st
             if (i + 1 >= args.size()) Syntax(a + " needs a value");
             return args[++i];  // taken as it stands, even when it starts with / or -
         };
-        if (name == "v") o.value = next();
-        else if (name == "ve") o.value = std::string();
-        else if (name == "va") o.allValues = true;
-        else if (name == "t") o.type = next();
-        else if (name == "d") o.data = next();
-        else if (name == "f") o.force = true;
+        if (name == "v")
+            o.value = next();
+        else if (name == "ve")
+            o.value = std::string();
+        else if (name == "va")
+            o.allValues = true;
+        else if (name == "t")
+            o.type = next();
+        else if (name == "d")
+            o.data = next();
+        else if (name == "f")
+            o.force = true;
     }
     if (seen["v"] && seen["ve"]) Syntax("/v and /ve exclude each other");
     if (o.allValues && o.value) Syntax("/va excludes /v and /ve");
@@ -218,7 +225,7 @@ std::pair<uint32_t, std::string> Data(const Options& o) {
             if (data.size() == start) throw Failure{"ERROR: Invalid REG_DWORD data \"" + data + "\"."};
             for (size_t i = start; i < data.size(); ++i) {
                 char c = data[i];
-                int digit = c >= '0' && c <= '9'   ? c - '0'
+                int digit = c >= '0' && c <= '9'          ? c - '0'
                             : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
                             : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                           : -1;
@@ -234,7 +241,7 @@ std::pair<uint32_t, std::string> Data(const Options& o) {
     }
     if (type == "REG_BINARY") {
         auto nibble = [](char c) {
-            return c >= '0' && c <= '9' ? c - '0'
+            return c >= '0' && c <= '9'   ? c - '0'
                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                           : -1;
@@ -255,8 +262,8 @@ std::pair<uint32_t, std::string> Data(const Options& o) {
 }
 
 void Usage(std::ostream& out) {
-    out << "telwick-reg: reads and writes the settings hive of Telwick ("
-        << hive::HivePath() << ", from $TELWICK_REGISTRY when set).\n"
+    out << "telwick-reg: reads and writes the settings hive of Telwick (" << hive::HivePath()
+        << ", from $TELWICK_REGISTRY when set).\n"
         << "\n"
         << "  telwick-reg query  KEY [/v NAME | /ve]\n"
         << "  telwick-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
@@ -319,8 +326,7 @@ int Add(const Key& key, const Options& o, std::istream& in, std::ostream& out, b
     if (s != Status::Ok && s != Status::NotFound) Require(s);
     if (s == Status::Ok && !o.force) {
         const std::string name = valueName.empty() ? "(Default)" : valueName;
-        if (!interactive)
-            throw Failure{"ERROR: The value " + name + " exists already; add /f to overwrite it."};
+        if (!interactive) throw Failure{"ERROR: The value " + name + " exists already; add /f to overwrite it."};
         if (!Confirm(in, out, "Value " + name + " exists, overwrite"))
             throw Failure{"ERROR: The operation was cancelled; nothing was changed."};
     }

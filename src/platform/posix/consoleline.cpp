@@ -19,13 +19,13 @@ std::string EscapeControlCharacters(std::string_view text) {
         }
         out.push_back('\\');
         switch (c) {
-            case '\n': out.push_back('n'); break;
-            case '\r': out.push_back('r'); break;
-            case '\t': out.push_back('t'); break;
-            default:
-                out.push_back('x');
-                out.push_back(Hex[b >> 4]);
-                out.push_back(Hex[b & 0xF]);
+        case '\n': out.push_back('n'); break;
+        case '\r': out.push_back('r'); break;
+        case '\t': out.push_back('t'); break;
+        default:
+            out.push_back('x');
+            out.push_back(Hex[b >> 4]);
+            out.push_back(Hex[b & 0xF]);
         }
     }
     return out;

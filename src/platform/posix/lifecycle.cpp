@@ -38,8 +38,8 @@ void WaitHandlingEvents(int milliseconds) {
     // Short slices, so that a stop set meanwhile is noticed.
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!stopRequested) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         const auto slice = std::min(left, std::chrono::milliseconds(100));
         if (eventWaiter)

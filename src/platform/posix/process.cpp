@@ -55,8 +55,7 @@ public:
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     int Spawn(pid_t& pid, const char* program, const std::vector<const char*>& argv) {
-        return posix_spawn(&pid, program, &actions_, &attr_, const_cast<char* const*>(argv.data()),
-                           environ);
+        return posix_spawn(&pid, program, &actions_, &attr_, const_cast<char* const*>(argv.data()), environ);
     }
 
 private:
@@ -68,8 +67,10 @@ void ReapLocked() {
     for (auto it = children.begin(); it != children.end();) {
         int status = 0;
         pid_t r = waitpid(*it, &status, WNOHANG);
-        if (r == *it || (r < 0 && errno == ECHILD)) it = children.erase(it);
-        else ++it;
+        if (r == *it || (r < 0 && errno == ECHILD))
+            it = children.erase(it);
+        else
+            ++it;
     }
 }
 
@@ -77,7 +78,7 @@ void ReapLocked() {
 
 bool FileExists(const std::string& path) {
     if (path.empty()) return false;
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -97,7 +98,7 @@ void StartProgram(const std::string& path, const std::string& argument) {
         err = setup.Spawn(pid, "/bin/sh", shArgv);
     }
     if (err != 0) {
-        int32_t number = err == ENOENT ? FaultNr::FileNotFound
+        int32_t number = err == ENOENT   ? FaultNr::FileNotFound
                          : err == EACCES ? FaultNr::PermissionDenied
                                          : FaultNr::InvalidCall;
         throw Fault(number, "Cannot start " + path + ": " + std::strerror(err));

@@ -74,11 +74,11 @@ public:
     }
     bool Arm(int patienceMs) {
         const pid_t tid = gettid();
-        if (!ready_ || tid_ != tid) {  // a new thread, or a child after fork
+        if (!ready_ || tid_ != tid) {                              // a new thread, or a child after fork
             if (ready_ && pid_ == getpid()) timer_delete(timer_);  // a child has no timers
             ready_ = false;
             static const bool handled = [] {
-                struct sigaction action{};
+                struct sigaction action {};
                 action.sa_handler = [](int) {};
                 sigemptyset(&action.sa_mask);
                 action.sa_flags = 0;  // no SA_RESTART: the send returns EINTR
@@ -138,7 +138,7 @@ private:
     // --- the journal --------------------------------------------------------------
 
     Outcome SendToJournal(int16_t type, int32_t number, const std::string& text) {
-        struct stat st{};
+        struct stat st {};
         if (stat(JournalSocket, &st) != 0 || !S_ISSOCK(st.st_mode)) return Outcome::NoLogger;
         const std::string fields[] = {
             "MESSAGE=" + text,
@@ -279,7 +279,8 @@ private:
         record_ += ">1 ";
         record_ += stamp_;
         char micros[8] = {'.', '0', '0', '0', '0', '0', '0', 'Z'};
-        for (int i = 6, us = static_cast<int>(tv.tv_usec); i > 0; --i, us /= 10) micros[i] = static_cast<char>('0' + us % 10);
+        for (int i = 6, us = static_cast<int>(tv.tv_usec); i > 0; --i, us /= 10)
+            micros[i] = static_cast<char>('0' + us % 10);
         record_.append(micros, sizeof(micros));
         record_ += ' ';
         record_ += hostname_;
@@ -300,8 +301,8 @@ private:
         std::tm tm{};
         localtime_r(&now, &tm);
         char stamp[32];
-        std::snprintf(stamp, sizeof(stamp), "%s %2d %02d:%02d:%02d", Months[tm.tm_mon % 12], tm.tm_mday, tm.tm_hour,
-                      tm.tm_min, tm.tm_sec);
+        std::snprintf(stamp, sizeof(stamp), "%s %2d %02d:%02d:%02d", Months[tm.tm_mon % 12], tm.tm_mday,
+                      tm.tm_hour, tm.tm_min, tm.tm_sec);
         record_.clear();
         record_ += '<';
         AppendNumber(FacilityDaemon * 8 + Severity(type));

@@ -12,8 +12,7 @@ class QtMessageBox : public MessageBoxHost {
 public:
     // A box that ends without a click (the program is stopping) answers No to
     // a question, like the Esc key.
-    Answer Show(const std::string& text, const std::string& title,
-                                   Buttons buttons) override;
+    Answer Show(const std::string& text, const std::string& title, Buttons buttons) override;
 };
 
 }  // namespace telwick::platform::qt
