@@ -117,6 +117,9 @@ struct DefaultEnvironment {
         setenv("TELWICK_SOURCE_DIR", TELWICK_SOURCE_DIR_DEFAULT, 0);
         setenv("TELWICK_BINARY_DIR", TELWICK_BINARY_DIR_DEFAULT, 0);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        // What Qt keeps for the user (the file dialog's history) goes into the
+        // build, never into the home folder of whoever runs the tests.
+        setenv("XDG_CONFIG_HOME", (std::string(TELWICK_BINARY_DIR_DEFAULT) + "/test-config").c_str(), 1);
     }
 } defaultEnvironment;
 }  // namespace
