@@ -200,6 +200,7 @@ struct KeptSession {
     std::string qtName;                           // its Qt connection, open
     std::string key;                              // connection text and login it was opened with
     std::chrono::steady_clock::time_point since;  // closed (logically) at
+    std::chrono::steady_clock::time_point loggedIn;
 };
 std::optional<KeptSession> kept;
 std::chrono::milliseconds idleTime = keep::DefaultIdle;
@@ -349,8 +350,9 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         // The kept session serves only the same server and login, and only
         // within its keep time; any other Open ends it.
         const std::string key = KeyOf(connectionText, userId, password);
-        if (kept && kept->key == key && !keep::DropIfIdle()) {
+        if (kept && kept->key == key && Now() - kept->loggedIn < keep::MaxAge && !keep::DropIfIdle()) {
             name_ = kept->qtName;
+            loggedIn_ = kept->loggedIn;
             kept.reset();
             userId_ = userId;
             password_ = password;
@@ -445,6 +447,7 @@ void Connection::Open(const std::string& connectionText, const std::string& user
         Raise("The connection to " + target_.dataSource + " cannot be opened", err);
     }
     ++physicalOpens;
+    loggedIn_ = Now();
     keepKey_ = KeyOf(connectionText, userId, password);
     open_ = true;
 }
@@ -477,7 +480,7 @@ void Connection::Release() {
         return;
     }
     keep::Drop();  // one kept session at a time
-    kept = KeptSession{name_, keepKey_, Now()};
+    kept = KeptSession{name_, keepKey_, Now(), loggedIn_};
     ArmIdleTimer();
 }
 

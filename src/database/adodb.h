@@ -43,12 +43,15 @@ class Recordset;
 // same connection text and login takes it over instead of logging in again.
 // One such session is kept at a time (the program has one shared connection).
 // It is dropped after the keep time without use, after any error on it, and
-// when an Open asks for another server or login. A SQLite file is closed for
+// when an Open asks for another server or login; and however often it is used,
+// a session older than MaxAge logs in afresh, so that a changed password or a
+// disabled login takes effect on the server's side within that time. A SQLite file is closed for
 // real: opening one costs next to nothing.
 namespace keep {
 // The default keep time. It is longer than the longest check interval (65.5 s),
 // so that the gap between two ticks never drops the session.
 constexpr std::chrono::milliseconds DefaultIdle{120000};
+constexpr std::chrono::minutes MaxAge{15};
 using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // Zero or less switches the keeping off; the default is DefaultIdle.
 void SetIdleTime(std::chrono::milliseconds idle);
@@ -107,8 +110,9 @@ private:
     int32_t cursorLocation_ = 2;
     bool open_ = false;
     bool reused_ = false;
-    mutable bool failed_ = false;  // an error happened on this session: never kept
-    std::string keepKey_;          // connection text and login (empty: not to be kept)
+    mutable bool failed_ = false;                       // an error happened on this session: never kept
+    std::string keepKey_;                               // connection text and login (empty: not to be kept)
+    std::chrono::steady_clock::time_point loggedIn_{};  // when the session beneath logged in
     Target target_;
     std::string userId_, password_;  // kept only to scrub them from messages
     unsigned long long fileDev_ = 0, fileIno_ = 0;

@@ -7,6 +7,7 @@
 #include "database/modDatabase.h"
 #include "monitor/modMain.h"
 #include "platform/fault.h"
+#include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/process.h"
 #include "platform/syslog.h"
@@ -59,7 +60,8 @@ public:
         newest_ = message;
     }
     void Summarize() {
-        if (heldBack_ == 0) return;
+        // A stop does not wait for a box that nobody asked to see.
+        if (heldBack_ == 0 || telwick::platform::StopRequested()) return;
         const std::string text = std::to_string(heldBack_) + (heldBack_ == 1 ? " more event" : " more events") +
                                  " matched. The newest of them, event " + std::to_string(newestNr_) + ": " +
                                  newest_;

@@ -356,6 +356,21 @@ TEST(KeptSession, ServesTheSameServerAndLoginWithinTheKeepTimeAndNeverAfterAnErr
         EXPECT_EQ(keep::PhysicalOpens() - base, step.logins);
         EXPECT_NO_THROW(c.Execute("SELECT GetDate() "));
     }
+    // However often it is reused, a session older than MaxAge logs in afresh
+    // ("the same again" reused the login of "back to the first text", now).
+    const auto loggedIn = now;
+    const milliseconds gap = keepTime - milliseconds(1);
+    while (now + gap - loggedIn < keep::MaxAge) {
+        c.Close();
+        now += gap;
+        c.Open(text, db.user(), db.password());
+        ASSERT_TRUE(c.reused());
+    }
+    c.Close();
+    now += gap;
+    c.Open(text, db.user(), db.password());
+    EXPECT_FALSE(c.reused()) << "a session older than MaxAge";
+    EXPECT_EQ(keep::PhysicalOpens() - base, 6u);
     // A changed login is never served by the kept session, and ends it.
     c.Close();
     ASSERT_TRUE(keep::Held());
