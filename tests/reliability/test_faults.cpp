@@ -459,23 +459,14 @@ TEST(HiveUnderKill, KilledWritersLeaveOldOrNewValue) {
         }
         std::vector<std::string> args = {
             TELWICK_REG_PATH, "add", "HKLM\\SOFTWARE\\Corvane\\Telwick", "/v", "Probe", "/d", next, "/f"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        test::ChildOptions quiet;
+        quiet.stdoutFile = quiet.stderrFile = "/dev/null";
+        test::ChildProcess writer(args, quiet);
         // Kill at a different moment each time: from 0 to 1.2 times one add,
         // in an order that jumps about.
         std::this_thread::sleep_for(oneAdd * ((i * 37) % 60) / 50);
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        writer.Signal(SIGKILL);
+        writer.Wait();
         std::string now = modRegistry::GetSetting("Probe");
         if (now == current)
             kept++;

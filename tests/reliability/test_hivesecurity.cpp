@@ -201,16 +201,12 @@ TEST(HiveSecurityUser, NotJudgedWhenNotRunningAsRoot) {
     test::TempDir dir;
     std::string hive = MakeTree(dir.path());
     chmod(hive.c_str(), 0666);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (setuid(Nobody) != 0) _exit(2);
+    test::ChildProcess child = test::ChildProcess::Fork([&] {
+        if (setuid(Nobody) != 0) return 2;
         std::string why;
-        _exit(HiveIsSafe(hive, why) && why.empty() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return HiveIsSafe(hive, why) && why.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(child.Wait(), 0);
 }
 
 // A process that holds the login in clear leaves no core dump behind, with
