@@ -204,19 +204,16 @@ struct KeptSession {
 };
 std::optional<KeptSession> kept;
 std::chrono::milliseconds idleTime = keep::DefaultIdle;
-keep::Clock clock;
+keep::Clock keepClock;
 uint64_t physicalOpens = 0;
 
-std::chrono::steady_clock::time_point Now() { return clock ? clock() : std::chrono::steady_clock::now(); }
+std::chrono::steady_clock::time_point Now() { return keepClock ? keepClock() : std::chrono::steady_clock::now(); }
 
 // The key of a session: what the server sees of the connection text and login.
 std::string KeyOf(const std::string& connectionText, const std::string& userId, const std::string& password) {
     return connectionText + '\0' + userId + '\0' + password;
 }
 
-// With an event loop the kept session does not outlive its keep time even when
-// no Open comes (checks switched off, say); without one it is dropped by the
-// next Open or by keep::DropIfIdle.
 // The application takes Qt's SQL drivers with it when it ends: the kept session
 // goes first, and none is kept while no application runs after one has ended.
 QCoreApplication* endingWatched = nullptr;
@@ -228,6 +225,9 @@ void ApplicationEnding() {
     keep::Drop();
 }
 
+// With an event loop the kept session does not outlive its keep time even when
+// no Open comes (checks switched off, say); without one it is dropped by the
+// next Open or by keep::DropIfIdle.
 void ArmIdleTimer() {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return;
@@ -256,7 +256,7 @@ void SetIdleTime(std::chrono::milliseconds idle) {
 
 std::chrono::milliseconds IdleTime() { return idleTime; }
 
-void SetClock(Clock c) { clock = std::move(c); }
+void SetClock(Clock c) { keepClock = std::move(c); }
 
 bool DropIfIdle() {
     if (!kept || (idleTime.count() > 0 && Now() - kept->since < idleTime)) return false;
