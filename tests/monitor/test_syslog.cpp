@@ -509,10 +509,13 @@ TEST(SystemLogReceivers, StockRsyslogOnDevLog) {
         &sender);
     if (status == NoNamespace) GTEST_SKIP() << "the kernel refuses a private mount namespace here";
     ASSERT_EQ(status, 0);
-    std::string probe;
+    // rsyslog writes its two files by separate actions: wait for both.
+    std::string probe, stockLog;
+    const std::string mark = " Telwick[" + std::to_string(sender) + "]: ";
     ASSERT_TRUE(WaitFor([&] {
         probe = ReadFile(dir.file("probe.log"));
-        return std::count(probe.begin(), probe.end(), '\n') >= 2;
+        stockLog = ReadFile(dir.file("log/syslog"));
+        return std::count(probe.begin(), probe.end(), '\n') >= 2 && stockLog.find(mark) != stockLog.rfind(mark);
     })) << ReadFile(out);
     // rsyslog writes a line feed of a text as #012, as it does for every program.
     auto asRsyslogWrites = [](std::string text) {
@@ -521,7 +524,6 @@ TEST(SystemLogReceivers, StockRsyslogOnDevLog) {
         return text;
     };
     std::istringstream lines(probe);
-    const std::string stockLog = ReadFile(dir.file("log/syslog"));
     for (size_t i = 0; i < 2; ++i) {
         const Sent& sent = EntriesToSend()[i];
         std::string line;
@@ -531,8 +533,7 @@ TEST(SystemLogReceivers, StockRsyslogOnDevLog) {
         EXPECT_EQ(line, std::string("daemon|") + (sent.type == platform::EventError ? "err" : "info") +
                             "|Telwick|" + std::to_string(sender) + "| " + text);
         // Debian's /var/log/syslog line: "Dec  7 09:18:59 host Telwick[4711]: text"
-        EXPECT_NE(stockLog.find(" Telwick[" + std::to_string(sender) + "]: " + text + "\n"), std::string::npos)
-            << stockLog;
+        EXPECT_NE(stockLog.find(mark + text + "\n"), std::string::npos) << stockLog;
     }
 }
 

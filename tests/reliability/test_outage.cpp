@@ -212,8 +212,9 @@ TEST(ServerKilled, InTheMiddleOfALongCheck) {
     EXPECT_EQ(t.missing, 0);
     EXPECT_EQ(t.duplicates, 0);
     EXPECT_EQ(box.ProbeRuns().size(), static_cast<size_t>(Count));
-    EXPECT_GE(log.Count("111"), 1u);
-    EXPECT_EQ(QtLines(svc.Stderr()), "");  // no raw driver lines beside entry 111
+    // Entry 111 only when the server is not back within the retries (a matter
+    // of timing here); either way no raw driver lines.
+    EXPECT_EQ(QtLines(svc.Stderr()), "");
     EXPECT_TRUE(svc.Running());
     EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
     Outcome(std::to_string(atKill) + " rows done when the server died; afterwards " + std::to_string(t.reported) +
