@@ -2,7 +2,6 @@
 // the loading of the monitors from them.
 #include "monitor/modMain.h"
 
-#include <iostream>
 #include <limits>
 #include <set>
 
@@ -80,15 +79,6 @@ std::string RecordProblem(const std::string& record) {
     return {};
 }
 
-// One line on standard error and one entry in the system log.
-void Tell(int16_t type, int32_t number, const std::string& text) {
-    std::string line = "Telwick: " + text;
-    for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
-    std::cerr << line << std::endl;
-    telwick::platform::WriteEventLog(type, number, text);
-}
-
 // Loads the records from "config" + first on, appending to Monitors. A record
 // that cannot be read is skipped with a message; a failure of the database ends
 // the load, and the records from the failed one on wait for the next try.
@@ -98,8 +88,9 @@ bool LoadFrom(int32_t first) {
         const std::string record = modRegistry::GetSetting(name);
         if (record.empty()) break;
         if (const std::string problem = RecordProblem(record); !problem.empty()) {
-            Tell(telwick::platform::EventError, RecordSkippedEntry,
-                 "The monitoring record " + name + " was skipped: " + problem + ".");
+            telwick::platform::ReportToOperator(
+                telwick::platform::EventError, RecordSkippedEntry,
+                "The monitoring record " + name + " was skipped: " + problem + ".");
             continue;
         }
         std::unique_ptr<clsMonitor> monitor;
@@ -114,9 +105,9 @@ bool LoadFrom(int32_t first) {
             })) {
             // The monitors loaded so far stay; the rest is tried again.
             if (pendingRecord < 0)
-                Tell(telwick::platform::EventError, LoadFailedEntry,
-                     "The monitors could not be loaded (" + name + ": " + failure +
-                         "); Telwick tries again at every check.");
+                telwick::platform::ReportToOperator(telwick::platform::EventError, LoadFailedEntry,
+                                                    "The monitors could not be loaded (" + name + ": " + failure +
+                                                        "); Telwick tries again at every check.");
             pendingRecord = i;
             return false;
         }

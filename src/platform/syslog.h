@@ -23,4 +23,9 @@ constexpr int16_t EventError = 1;
 // logger never costs a caller its other work. Never throws.
 bool WriteEventLog(int16_t type, int32_t number, const std::string& text);
 
+// For what the operator must hear of whether or not a logger listens (a damaged
+// hive, monitors that could not be loaded): one line "Telwick: " + text on
+// standard error (control characters written out) and one entry as above.
+void ReportToOperator(int16_t type, int32_t number, const std::string& text);
+
 }  // namespace telwick::platform

@@ -43,8 +43,7 @@ void ReportDamagedHive() {
     const std::string text = "The settings hive " + hive::HivePath() + " is damaged (" + hive::LastError() +
                              "); Telwick runs without its settings and monitors. Restore the file from a "
                              "backup, or move it away and set the values again with telwick-reg.";
-    std::cerr << "Telwick: " << text << std::endl;
-    platform::WriteEventLog(platform::EventError, 113, text);
+    platform::ReportToOperator(platform::EventError, 113, text);
 }
 }  // namespace
 

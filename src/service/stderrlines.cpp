@@ -34,9 +34,7 @@ bool keepAllMessages = false;
 void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     const std::string text = message.toStdString();
     if (!keepAllMessages && CoveredByOwnEntries(type, text)) return;
-    const std::string line = QtMessageLine(text);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    telwick::platform::WriteStandardError(QtMessageLine(text));
 }
 
 }  // namespace

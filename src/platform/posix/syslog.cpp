@@ -388,4 +388,9 @@ bool WriteEventLog(int16_t type, int32_t number, const std::string& text) {
     }
 }
 
+void ReportToOperator(int16_t type, int32_t number, const std::string& text) {
+    WriteStandardError("Telwick: " + EscapeControlCharacters(text) + "\n");
+    WriteEventLog(type, number, text);
+}
+
 }  // namespace telwick::platform
