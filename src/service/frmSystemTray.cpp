@@ -332,6 +332,9 @@ void frmSystemTray::tmrTimer_Timer() {
             }
         }
         KeepTrayIcon();
+        // A server session kept past its keep time ends here, also while the
+        // checks are off.
+        telwick::db::keep::DropIfIdle();
     } catch (...) {
         // A failed tick is dropped; the next one comes as usual.
     }
