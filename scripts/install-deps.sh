@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
+  qt6-base-dev
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc tdsodbc
   libsqlite3-dev sqlite3 libssl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
