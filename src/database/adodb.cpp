@@ -12,6 +12,7 @@
 
 #include "database/backend.h"
 #include "platform/fault.h"
+#include "platform/text.h"
 
 namespace telwick::db {
 
@@ -45,12 +46,6 @@ std::string SqlServerDriver() {
     for (const char* wanted : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "FreeTDS"})
         if (std::find(installed.begin(), installed.end(), wanted) != installed.end()) return wanted;
     return {};
-}
-
-void ReplaceAll(std::string& text, const std::string& what, const std::string& by) {
-    if (what.empty()) return;
-    for (size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += by.size())
-        text.replace(pos, what.size(), by);
 }
 
 unsigned long connectionCounter = 0;
@@ -231,8 +226,8 @@ void Connection::Raise(const std::string& what, const std::string& driverText) c
     // Drivers like to repeat the login in their messages, as given or as it
     // went into the connection text.
     for (const std::string* secret : {&password_, &userId_}) {
-        ReplaceAll(text, detail::OdbcValue(*secret), "***");
-        ReplaceAll(text, *secret, "***");
+        text = telwick::ReplaceAll(text, detail::OdbcValue(*secret), "***");
+        text = telwick::ReplaceAll(text, *secret, "***");
     }
     failed_ = true;  // a session that failed once is not kept
     throw Fault(FaultNr::Database, text);
