@@ -3,6 +3,7 @@
 // system; built everywhere, so that it is tested here too. The driver cannot
 // take a function of ours, so GetDate() in a statement is answered by SQLite's
 // own local time instead.
+#include <algorithm>
 #include <cctype>
 
 #include "database/backend.h"
@@ -11,7 +12,16 @@ namespace telwick::db::detail {
 
 namespace {
 
-constexpr const char* DriverName = "SQLite3";
+// The driver's setup on Windows registers it as "SQLite3 ODBC Driver";
+// Debian's odbcinst.ini (and so Wine, which hands ODBC to unixODBC) names it
+// "SQLite3". The first one installed is used; with neither, the Windows name
+// goes into the message that says what to install.
+std::string DriverName() {
+    const std::vector<std::string> installed = InstalledDrivers();
+    for (const char* name : {"SQLite3 ODBC Driver", "SQLite3"})
+        if (std::find(installed.begin(), installed.end(), name) != installed.end()) return name;
+    return "SQLite3 ODBC Driver";
+}
 constexpr const char* LocalNow = "datetime('now','localtime')";
 
 bool IdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
@@ -82,7 +92,8 @@ private:
 std::unique_ptr<Session> OpenSqliteFileOverOdbc(const std::string& path, bool writable) {
     // NoCreat: a missing file fails instead of becoming an empty database.
     // Timeout: how long to wait while the collector holds the file locked.
-    std::string text = std::string("Driver={") + DriverName + "};Database=" + OdbcValue(path) +
+    const std::string driver = DriverName();
+    std::string text = "Driver={" + driver + "};Database=" + OdbcValue(path) +
                        ";Timeout=5000;";
     if (!writable) text += "NoCreat=1;";
     std::unique_ptr<Session> odbc;
@@ -95,7 +106,7 @@ std::unique_ptr<Session> OpenSqliteFileOverOdbc(const std::string& path, bool wr
         const std::string& state = e.state();
         if (state == "IM002" || state == "IM003" || state.rfind("01", 0) == 0)
             throw DriverError("The database file " + path + " cannot be opened",
-                              "the SQLite ODBC driver \"" + std::string(DriverName) +
+                              "the SQLite ODBC driver \"" + driver +
                                   "\" is not installed (install the SQLite ODBC driver, sqliteodbc, from "
                                   "http://www.ch-werner.de/sqliteodbc/)",
                               e.state());
