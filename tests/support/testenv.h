@@ -40,8 +40,9 @@ private:
     bool hadOld_ = false;
 };
 
-// A datagram listener in a private folder, with TELWICK_SYSLOG_SOCKET pointed
-// at it for the life of the object.
+// A datagram listener in a private folder (on Windows a UDP port on the
+// loopback, named udp:127.0.0.1:PORT), with TELWICK_SYSLOG_SOCKET pointed at
+// it for the life of the object.
 class SyslogReceiver {
 public:
     SyslogReceiver();
@@ -67,6 +68,11 @@ private:
 
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// Sets or removes an environment variable of this process (on Windows an
+// empty value removes it too).
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The Windows side of the test command: installs what is missing, cross-builds
+# build-windows/ and runs its portable tests under Wine, in a private Wine
+# prefix made for this run and removed after it. Called by scripts/test.sh
+# after the Linux suite (inside its environment: the private PostgreSQL and
+# work folder); standalone it brings its own. Extra arguments go to ctest
+# (bash scripts/test-windows.sh -L settings).
+# Exit status 0 only when the build and every test passed.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+started=$(date +%s)
+build=$top/build-windows
+
+bash scripts/install-deps.sh
+bash scripts/build-windows.sh "$build"
+built=$(date +%s)
+
+# A work folder of its own; the private PostgreSQL of the caller when it
+# exported one (scripts/test.sh), else one of its own.
+# shellcheck source=scripts/test-env.sh
+source scripts/test-env.sh
+
+# A private prefix, removed with the work folder. A crash must fail its test:
+# with the debugger entry empty Wine gives a non-zero status instead of
+# starting winedbg.
+export WINEPREFIX=$telwick_work/wine
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+trap 'wineserver -k 2>/dev/null || true; telwick_env_cleanup' EXIT
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f >/dev/null 2>&1
+# One wineserver for the whole run, started once instead of by every test.
+wineserver -p
+prefixed=$(date +%s)
+
+# The private PostgreSQL: unixODBC behind Wine's odbc32 reads ODBCINI and
+# ODBCSYSINI from this environment, so the DSN works as on Linux; the
+# DSN-less form names the driver itself.
+if [ -n "${TELWICK_PG_PORT:-}" ]; then
+  export TELWICK_PG_CONNECT="Driver={PostgreSQL Unicode};Server=${TELWICK_PG_HOST:-127.0.0.1};Port=$TELWICK_PG_PORT;Database=${TELWICK_PG_DATABASE:-Corvane};SSLMode=disable;UseDeclareFetch=1;Fetch=1000;"
+fi
+
+status=0
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 "$@" || status=1
+wineserver -k 2>/dev/null || true
+ended=$(date +%s)
+echo "== Windows: build $((built - started)) s, prefix $((prefixed - built)) s, tests under Wine $((ended - prefixed)) s"
+exit $status
