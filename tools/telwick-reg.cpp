@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "reg/reg.h"
-#include "settings/hive.h"
-#include "settings/hivesecurity.h"
+#include "platform/posix/hive.h"
+#include "platform/posix/hivesecurity.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <cctype>
 #include <ctime>
 #include <iostream>
 #include <new>
@@ -18,12 +19,11 @@
 #include "platform/messagebox.h"
 #include "platform/process.h"
 #include "platform/qt/QtEventWaiter.h"
+#include "platform/registry.h"
 #include "platform/syslog.h"
 #include "service/SystemdService.h"
 #include "settings/crypt.h"
 #include "settings/errors.h"
-#include "settings/hive.h"
-#include "settings/hivesecurity.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
@@ -38,11 +38,12 @@ namespace {
 // A damaged hive reads as empty everywhere, so the service would run on with no
 // monitor and say nothing; say it once, on standard error and in the system log.
 void ReportDamagedHive() {
-    namespace hive = telwick::hive;
-    if (hive::Verify() != hive::Status::Damaged) return;
-    const std::string text = "The settings hive " + hive::HivePath() + " is damaged (" + hive::LastError() +
+    namespace store = platform::registry;
+    if (store::Verify() != store::Status::Damaged) return;
+    std::string text = store::StoreName() + " is damaged (" + store::LastError() +
                              "); Telwick runs without its settings and monitors. Restore the file from a "
                              "backup, or move it away and set the values again with telwick-reg.";
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     platform::ReportToOperator(platform::EventError, 113, text);
 }
 }  // namespace
@@ -196,7 +197,7 @@ bool frmSystemTray::NTService_Start() {
         modMain::ChecksAllowed = false;
         // The records name programs that the service starts: as root, a hive
         // that someone else can change would let them run anything as root.
-        if (std::string why; !telwick::HiveIsSafe(telwick::hive::HivePath(), why))
+        if (std::string why; !platform::registry::SettingsAreSafe(why))
             throw Fault(telwick::FaultNr::PermissionDenied, why);
         ReportDamagedHive();
         modCrypt::SetPassphrase();

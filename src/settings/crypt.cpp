@@ -1,13 +1,9 @@
 #include "settings/crypt.h"
 
+#include "platform/cipher.h"
 #include "platform/fault.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
-
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace modCrypt {
@@ -16,81 +12,76 @@ std::string Passphrase;
 
 namespace {
 
-constexpr int kNonce = 16;
-constexpr int kTag = 16;
+namespace cipher = telwick::platform::cipher;
+
+constexpr int kNonce = static_cast<int>(cipher::NonceSize);
+constexpr int kTag = static_cast<int>(cipher::TagSize);
 constexpr int kOverhead = kNonce + kTag;  // the 32 bytes every cipher is longer
 
 // The fixed key text of the stored login: 32 printable characters.
 constexpr char kPassphrase[] = "t3Lw1ck:Corvane/Monitoring#2xQ7!";
 static_assert(sizeof(kPassphrase) - 1 == 32, "the passphrase has 32 characters");
 
-struct CtxFree {
-    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CtxFree>;
-
-void DeriveKey(const char* key, unsigned char out[32]) {
-    SHA256(reinterpret_cast<const unsigned char*>(key), std::strlen(key), out);
+// Overwrites key material before its memory is given back.
+void Wipe(void* p, size_t n) {
+    volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
+    while (n--) *b++ = 0;
 }
+
+// The key is the SHA-256 of the passphrase.
+class Key {
+public:
+    explicit Key(const char* text)
+        : ok_(cipher::Sha256(reinterpret_cast<const unsigned char*>(text), std::strlen(text), bytes_)) {}
+    ~Key() { Wipe(bytes_, sizeof bytes_); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    bool ok() const { return ok_; }
+    const unsigned char* bytes() const { return bytes_; }
+
+private:
+    unsigned char bytes_[cipher::KeySize];
+    bool ok_;
+};
 
 }  // namespace
 
 void SetPassphrase() { Passphrase = kPassphrase; }
 
-int32_t AESEncrypt(const char* key, unsigned char* data, int32_t length) {
-    if (!key || !data || length < 0) return 1;
-    unsigned char k[32];
-    DeriveKey(key, k);
-    unsigned char nonce[kNonce];
-    if (RAND_bytes(nonce, kNonce) != 1) return 2;
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return 3;
-    std::vector<unsigned char> out(static_cast<size_t>(length) + kTag + 16);
-    int n = 0, fin = 0;
-    bool ok = EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-              EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, kNonce, nullptr) == 1 &&
-              EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, k, nonce) == 1 &&
-              (length == 0 || EVP_EncryptUpdate(ctx.get(), out.data(), &n, data, length) == 1) &&
-              EVP_EncryptFinal_ex(ctx.get(), out.data() + n, &fin) == 1 &&
-              EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, kTag, out.data() + length) == 1;
-    OPENSSL_cleanse(k, sizeof k);
-    if (!ok || n + fin != length) return 4;
+int32_t AESEncryptWithNonce(const char* key, const unsigned char* nonce, unsigned char* data, int32_t length) {
+    if (!key || !nonce || !data || length < 0) return 1;
+    Key k(key);
+    if (!k.ok()) return 3;
     // nonce | ciphertext | tag, exactly length + 32 bytes of the caller's buffer.
+    unsigned char tag[cipher::TagSize];
+    if (!cipher::Seal(k.bytes(), nonce, data, static_cast<size_t>(length), data + kNonce, tag)) return 4;
+    std::memcpy(data + kNonce + length, tag, kTag);
     std::memcpy(data, nonce, kNonce);
-    std::memcpy(data + kNonce, out.data(), static_cast<size_t>(length) + kTag);
-    OPENSSL_cleanse(out.data(), out.size());
     return 0;
+}
+
+int32_t AESEncrypt(const char* key, unsigned char* data, int32_t length) {
+    unsigned char nonce[cipher::NonceSize];
+    if (!cipher::RandomBytes(nonce, sizeof nonce)) return 2;
+    return AESEncryptWithNonce(key, nonce, data, length);
 }
 
 int32_t AESDecrypt(const char* key, unsigned char* data, int32_t length) {
     if (!key || !data || length < kOverhead) return 1;
     const int clearLength = length - kOverhead;
-    unsigned char k[32];
-    DeriveKey(key, k);
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return 3;
-    std::vector<unsigned char> out(static_cast<size_t>(clearLength) + 16);
-    unsigned char tag[kTag];
-    std::memcpy(tag, data + kNonce + clearLength, kTag);
-    int n = 0, fin = 0;
-    bool ok =
-        EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, kNonce, nullptr) == 1 &&
-        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, k, data) == 1 &&
-        (clearLength == 0 || EVP_DecryptUpdate(ctx.get(), out.data(), &n, data + kNonce, clearLength) == 1) &&
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kTag, tag) == 1;
+    Key k(key);
+    if (!k.ok()) return 3;
+    std::vector<unsigned char> clear(static_cast<size_t>(clearLength) + 1);
     // The tag decides: nothing of a tampered text or a wrong key reaches the buffer.
-    ok = ok && EVP_DecryptFinal_ex(ctx.get(), out.data() + n, &fin) == 1 && n + fin == clearLength;
-    OPENSSL_cleanse(k, sizeof k);
-    if (!ok) {
-        OPENSSL_cleanse(out.data(), out.size());
-        return 4;
+    const bool ok = cipher::Open(k.bytes(), data, data + kNonce, static_cast<size_t>(clearLength),
+                                 data + kNonce + clearLength, clear.data());
+    if (ok) {
+        std::memcpy(data, clear.data(), static_cast<size_t>(clearLength));
+        // The clear text, its terminator, and zeros over the rest of the cipher.
+        std::memset(data + clearLength, 0, kOverhead);
     }
-    std::memcpy(data, out.data(), static_cast<size_t>(clearLength));
-    // The clear text, its terminator, and zeros over the rest of the cipher.
-    std::memset(data + clearLength, 0, kOverhead);
-    OPENSSL_cleanse(out.data(), out.size());
-    return 0;
+    Wipe(clear.data(), clear.size());
+    return ok ? 0 : 4;
 }
 
 std::string EncryptString(const std::string& clear, const std::string& key) {

@@ -22,6 +22,9 @@ std::string DecryptString(const std::string& cipher, const std::string& key);
 // tag. Decrypt writes the clear text followed by a zero byte.
 int32_t AESEncrypt(const char* key, unsigned char* data, int32_t length);
 int32_t AESDecrypt(const char* key, unsigned char* data, int32_t length);
+// AESEncrypt with a nonce given (16 bytes) instead of a random one: the
+// known-answer tests pin the stored form with it.
+int32_t AESEncryptWithNonce(const char* key, const unsigned char* nonce, unsigned char* data, int32_t length);
 
 // The stored form of "Username" / "Password": StringToHex(EncryptString(tag +
 // clear, Passphrase), " "). Empty when the cipher failed.

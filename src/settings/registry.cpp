@@ -1,11 +1,11 @@
 #include "settings/registry.h"
 
 #include "settings/errors.h"
-#include "settings/hive.h"
+#include "platform/registry.h"
 
 namespace modRegistry {
 
-namespace hive = telwick::hive;
+namespace store = telwick::platform::registry;
 
 std::string GetRegistryValue(uint32_t root, const std::string& keyPath, const std::string& valueName,
                              uint32_t& type, const std::string& machine) {
@@ -14,8 +14,8 @@ std::string GetRegistryValue(uint32_t root, const std::string& keyPath, const st
         result.clear();
         // No registry of another computer can be reached from here.
         if (!machine.empty()) return;
-        hive::Value value;
-        if (hive::ReadValue(root, keyPath, valueName, value) != hive::Status::Ok) return;
+        store::Value value;
+        if (store::ReadValue(root, keyPath, valueName, value) != store::Status::Ok) return;
         type = value.type;
         if (value.data.size() > ReadBufferSize) return;  // does not fit the buffer
         // The cut goes by length: a string loses its last byte (its terminator,
@@ -38,7 +38,7 @@ bool SetRegistryValue(uint32_t root, const std::string& keyPath, const std::stri
         if (!machine.empty()) return;
         std::string data = value;
         if ((type == REG_SZ || type == REG_EXPAND_SZ) && !data.empty()) data.push_back('\0');
-        written = hive::WriteValue(root, keyPath, valueName, type, data) == hive::Status::Ok;
+        written = store::WriteValue(root, keyPath, valueName, type, data) == store::Status::Ok;
     });
     return written;
 }
@@ -49,7 +49,7 @@ bool CreateRegistryKey(uint32_t root, const std::string& parentPath, const std::
     modMain::Attempt("modRegistry", "CreateRegistryKey", [&] {
         made = false;
         if (!machine.empty()) return;
-        made = hive::CreateKey(root, parentPath, subKeyName) == hive::Status::Ok;
+        made = store::CreateKey(root, parentPath, subKeyName) == store::Status::Ok;
     });
     return made;
 }

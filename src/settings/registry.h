@@ -1,4 +1,5 @@
-// The three registry operations over the hive (one SQLite file, see hive.h).
+// The three registry operations of the program over the registry store
+// (platform/registry.h: the hive on Linux, the registry on Windows).
 // Failures are silent: a read gives the empty text, a write or a key creation
 // gives false.
 #pragma once

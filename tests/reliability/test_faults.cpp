@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "reliability/harness.h"
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 
 namespace telwick::reliability {

@@ -15,7 +15,7 @@
 
 #include "platform/hardening.h"
 #include "reliability/harness.h"
-#include "settings/hivesecurity.h"
+#include "platform/posix/hivesecurity.h"
 
 namespace telwick::reliability {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "harness.h"
 #include "monitor/positions.h"
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 
 namespace telwick::reliability {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 #include "support/process.h"
 #include "support/testenv.h"

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/fault.h"
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "support/testenv.h"

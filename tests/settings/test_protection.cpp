@@ -171,4 +171,38 @@ TEST(StoredLogin, UsesTheFixedPassphraseEvenBeforeItWasSet) {
     EXPECT_EQ(DecryptString(HexToString(stored, 1), Passphrase), "PWDearly");
 }
 
+// The stored form pinned for every system: the program's passphrase, the nonce
+// 00 01 .. 0F and these clear texts give exactly these stored values, so a login
+// protected on Linux opens on Windows and back.
+struct KnownAnswer {
+    std::string clear;
+    const char* stored;
+};
+
+TEST(StoredLogin, KnownAnswersHoldOnEverySystem) {
+    const KnownAnswer cases[] = {
+        {"USR",
+         "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F A7 4E CC F6 61 AF BC 33 C8 24 3D 18 6E EB 35 F1 25 25 "
+         "2F"},
+        {"PWDs3cr;et",
+         "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F A2 4A DA 8A 42 DC 01 98 28 7D 25 31 7F 8F 54 AF 04 5E "
+         "A6 56 61 C6 46 14 27 27"},
+        {"USRa login name that spans three blocks of AES",
+         "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F A7 4E CC 98 51 D3 1C C4 24 67 29 14 D1 E2 A5 8D 9B 11 "
+         "F8 7A 34 8C CB AC B1 59 9D C2 7F D1 54 C1 BF FA 6B FB 72 7B 69 E8 71 01 47 AB D8 AE D0 76 AE 58 46 16 "
+         "5F 8E F6 C8 E3 05 67 D3 7D 17"},
+    };
+    SetPassphrase();
+    unsigned char nonce[16];
+    for (int i = 0; i < 16; ++i) nonce[i] = static_cast<unsigned char>(i);
+    for (const auto& c : cases) {
+        const auto n = static_cast<int32_t>(c.clear.size());
+        std::string buffer = c.clear + std::string(33, '\0');
+        ASSERT_EQ(
+            AESEncryptWithNonce(Passphrase.c_str(), nonce, reinterpret_cast<unsigned char*>(buffer.data()), n), 0);
+        EXPECT_EQ(StringToHex(buffer.substr(0, c.clear.size() + 32), " "), c.stored) << c.clear;
+        EXPECT_EQ(RevealValue(c.stored), c.clear.substr(3)) << c.clear;
+    }
+}
+
 }  // namespace

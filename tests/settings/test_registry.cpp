@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 #include "support/testenv.h"
 

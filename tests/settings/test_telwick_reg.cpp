@@ -11,7 +11,7 @@
 #include <sqlite3.h>
 
 #include "reg/reg.h"
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 #include "support/process.h"
 #include "support/testenv.h"

@@ -1,6 +1,6 @@
 #include "reg/reg.h"
 
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 #include "settings/registry.h"
 
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// The hive: the registry of this platform, one SQLite file with keys and typed
+// The hive: the registry store of Linux, one SQLite file with keys and typed
 // values. Every call opens the file, works inside one transaction and closes it
 // again, so no handle outlives a call and two processes can share one hive.
 //
@@ -22,22 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
+
 namespace telwick::hive {
 
-enum class Status {
-    Ok,
-    NotFound,  // key (or value) missing
-    Denied,    // the key may not be removed, or the root is unknown
-    Invalid,   // a name that no key may have (empty, backslash, too long)
-    Damaged,   // the file is not a hive, or it is corrupt
-    Failed,    // the file could not be made, read or written (busy too long, I/O, permissions)
-};
-
-struct Value {
-    std::string name;
-    uint32_t type = 0;
-    std::string data;  // the stored bytes, terminators included
-};
+// The hive is this platform's registry store: the same answers and values.
+using Status = platform::registry::Status;
+using Value = platform::registry::Value;
 
 // The root handle for a root name such as HKLM or HKEY_LOCAL_MACHINE (any case);
 // 0 when the name is no root.

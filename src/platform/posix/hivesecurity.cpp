@@ -1,4 +1,4 @@
-#include "settings/hivesecurity.h"
+#include "platform/posix/hivesecurity.h"
 
 #include <grp.h>
 #include <limits.h>

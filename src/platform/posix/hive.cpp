@@ -1,4 +1,4 @@
-#include "settings/hive.h"
+#include "platform/posix/hive.h"
 
 #include <sqlite3.h>
 
