@@ -29,10 +29,11 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 trap 'wineserver -k 2>/dev/null || true; telwick_env_cleanup' EXIT
 wineboot -i >/dev/null 2>&1
 wineserver -w
+# One persistent wineserver for the whole run, and Wine's own services started
+# under it once, all with their output to /dev/null: what a test's first Wine
+# call starts would otherwise hold that test's output pipe open after it ends.
+wineserver -p >/dev/null 2>&1
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f >/dev/null 2>&1
-# One wineserver for the whole run, started once instead of by every test.
-wineserver -p
 prefixed=$(date +%s)
 
 # The private PostgreSQL: unixODBC behind Wine's odbc32 reads ODBCINI and
