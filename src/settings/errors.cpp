@@ -2,10 +2,8 @@
 
 #include "platform/lifecycle.h"
 #include "platform/messagebox.h"
+#include "platform/system.h"
 
-#include <csignal>
-#include <fstream>
-#include <iterator>
 #include <new>
 
 namespace modMain {
@@ -16,30 +14,15 @@ bool tailSet = false;
 std::string tail;
 
 // The arguments after the program name, joined by single blanks.
-std::string TailFromProc() {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+std::string TailFromSystem() {
     std::string result;
-    size_t pos = all.find('\0');  // end of the program name
-    if (pos == std::string::npos) return result;
     bool first = true;
-    for (++pos; pos < all.size(); first = false) {
-        size_t end = all.find('\0', pos);
-        if (end == std::string::npos) end = all.size();
+    for (const auto& arg : telwick::platform::CommandArguments()) {
         if (!first) result += ' ';
-        result.append(all, pos, end - pos);
-        pos = end + 1;
+        result += arg;
+        first = false;
     }
     return result;
-}
-
-bool DebuggerAttached() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("TracerPid:", 0) == 0) return std::stol(line.substr(10)) != 0;
-    }
-    return false;
 }
 
 }  // namespace
@@ -50,7 +33,7 @@ void SetCommandTail(const std::string& text) {
 }
 
 const std::string& CommandTail() {
-    if (!tailSet) SetCommandTail(TailFromProc());
+    if (!tailSet) SetCommandTail(TailFromSystem());
     return tail;
 }
 
@@ -63,8 +46,8 @@ int32_t ReportError(const std::string& module, const std::string& procedure, int
                              module + " (" + procedure + ") ";
     telwick::platform::ShowMessage(text, "Telwick", telwick::platform::Buttons::Ok);
     // Halt for the developer: break into the debugger, or end when there is none.
-    if (DebuggerAttached())
-        std::raise(SIGTRAP);
+    if (telwick::platform::DebuggerAttached())
+        telwick::platform::BreakIntoDebugger();
     else
         telwick::platform::EndProgram(1);
     return ActionRetry;

@@ -15,7 +15,7 @@ constexpr int32_t ActionRetry = 1;
 
 // Silent (answer 0) unless "-debug" occurs anywhere in the command tail; in debug
 // mode it shows "Error '...' number N occured in M (P) " in a message box, then
-// halts for the developer (SIGTRAP under a debugger, else the process ends) and
+// halts for the developer (a break into the attached debugger, else the process ends) and
 // answers 1 if execution goes on.
 int32_t ReportError(const std::string& module, const std::string& procedure, int32_t number,
                     const std::string& description);
@@ -24,7 +24,7 @@ int32_t ReportError(const std::string& module, const std::string& procedure, int
 std::string GetMessageText(int32_t number);
 
 // The whole command tail (the arguments after the program name, joined by one
-// blank). main() sets it; until then it is read from /proc/self/cmdline.
+// blank). main() sets it; until then it comes from the system (platform/system.h).
 void SetCommandTail(const std::string& tail);
 const std::string& CommandTail();
 bool DebugMode();  // "-debug" anywhere in the tail, case-sensitive

@@ -3,10 +3,10 @@
 #include "platform/fault.h"
 #include "settings/registry.h"
 
-#include <clocale>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
+#include <string_view>
 
 namespace modSettings {
 
@@ -15,10 +15,41 @@ namespace {
 bool Ignored(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
-// strtod in the "C" locale, whatever locale the program runs in.
-double ParseC(const std::string& text) {
-    static locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return strtod_l(text.c_str(), nullptr, c);
+// Roughly the power of ten of the first significant digit of a gathered number
+// without its sign (digits, point, "e", exponent): enough to tell a number too
+// large for a double from one too small.
+int64_t DecimalExponent(std::string_view text) {
+    const size_t e = text.find('e');
+    int64_t exponent = 0;
+    if (e != std::string_view::npos) {
+        bool negative = false;
+        for (char c : text.substr(e + 1)) {
+            if (c == '-') negative = true;
+            if (Digit(c) && exponent < 1000000000) exponent = exponent * 10 + (c - '0');
+        }
+        if (negative) exponent = -exponent;
+        text = text.substr(0, e);
+    }
+    const size_t point = std::min(text.find('.'), text.size());
+    const size_t first = text.find_first_not_of("0.");
+    if (first == std::string_view::npos) return 0;
+    const int64_t place =
+        first < point ? static_cast<int64_t>(point - first) - 1 : -static_cast<int64_t>(first - point);
+    return place + exponent;
+}
+
+// The gathered number as a double, correctly rounded and independent of the
+// locale the program runs in. One too large becomes an infinity (an overflow for
+// ToLong), one too small 0.
+double ParseNumber(const std::string& number) {
+    const char* first = number.data();
+    const char* last = first + number.size();
+    bool negative = false;
+    if (first != last && (*first == '+' || *first == '-')) negative = *first++ == '-';
+    double value = 0.0;
+    if (std::from_chars(first, last, value).ec == std::errc::result_out_of_range)
+        value = DecimalExponent(std::string_view(first, static_cast<size_t>(last - first))) > 0 ? HUGE_VAL : 0.0;
+    return negative ? -value : value;
 }
 
 int32_t languageCache = 0;
@@ -66,7 +97,7 @@ double NumericValue(const std::string& text) {
     if (!mantissaDigits) return 0.0;
     // An exponent marker without digits ("1e", "1e+") does not belong to the number.
     if (exponentAt != 0 && !exponentDigits) number.resize(exponentAt);
-    return ParseC(number);
+    return ParseNumber(number);
 }
 
 int32_t ToLong(double value) {

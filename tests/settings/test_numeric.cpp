@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/fault.h"
-#include "platform/posix/hive.h"
+#include "platform/registry.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "support/testenv.h"
@@ -38,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Reading{"1e", 1}, Reading{"1e+", 1}, Reading{"1ex", 1}, Reading{"1 e 2", 100},
                       Reading{"--5", 0}, Reading{"+-5", 0}, Reading{"-", 0}, Reading{".", 0}, Reading{"e5", 0},
                       Reading{".e5", 0}, Reading{"&H10", 0}, Reading{"1,5", 1}, Reading{"0x10", 0},
-                      Reading{"007", 7}, Reading{"1e-400", 0}, Reading{"5-3", 5}));
+                      Reading{"007", 7}, Reading{"1e-400", 0}, Reading{"5-3", 5},
+                      // Beyond a double: too large is an infinity, too small 0, by where the digits stand.
+                      Reading{"12345e305", HUGE_VAL}, Reading{"-0.00001e999", -HUGE_VAL}, Reading{"0.001e-400", 0},
+                      Reading{"-99999e-999", 0}));
 
 struct Rounding {
     double value;
@@ -120,8 +123,8 @@ protected:
 TEST_F(Language, MissingValueIsRepairedWithoutCreatingKeys) {
     EXPECT_EQ(GetLanguage(), 1);
     // No key: the repair write fails quietly and makes no file.
-    EXPECT_EQ(telwick::hive::KeyExists(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey),
-              telwick::hive::Status::NotFound);
+    EXPECT_EQ(telwick::platform::registry::KeyExists(modRegistry::HKEY_LOCAL_MACHINE, modRegistry::ProgramKey),
+              telwick::platform::registry::Status::NotFound);
     ResetLanguageCache();
     modRegistry::CreateProgramKey();
     EXPECT_EQ(GetLanguage(), 1);
