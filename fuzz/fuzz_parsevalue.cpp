@@ -4,16 +4,13 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "monitor/modMain.h"
+#include "monitor/record.h"
+#include "platform/text.h"
 
 namespace {
 
-const std::string Token = "[trdoppu]";
-
-std::string Unescape(std::string text) {
-    for (size_t pos = 0; (pos = text.find(Token, pos)) != std::string::npos; ++pos)
-        text.replace(pos, Token.size(), ";");
-    return text;
+std::string Unescape(const std::string& text) {
+    return telwick::ReplaceAll(text, modMain::EscapeToken, modMain::RecordSeparator);
 }
 
 // Field n (from 1) of value split at every separator character, unescaped.

@@ -11,13 +11,13 @@
 #include "platform/messagebox.h"
 #include "platform/process.h"
 #include "platform/syslog.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 namespace {
 
 const std::string NewestQuery = "SELECT MAX(eventlognr) FROM t_eventLog";
 const std::string LowestQuery = "SELECT MIN(eventlognr) FROM t_eventLog";
-constexpr int32_t MessageTextType = 17;
 constexpr int32_t EventLogNumber = 110;
 
 // Every "%" + n (n from 5 down to 1) replaced by field n of the parameter list,
@@ -25,21 +25,9 @@ constexpr int32_t EventLogNumber = 110;
 // replaced by the fields after it.
 void FillPlaceholders(std::string& text, const std::string& parameter) {
     for (char n = '5'; n >= '1'; --n) {
-        const char token[] = {'%', n, '\0'};
-        size_t pos = text.find(token);
-        if (pos == std::string::npos) continue;
-        const std::string field = modMain::ParseValue(parameter, n - '0', ";");
-        std::string out;
-        out.reserve(text.size() + field.size());
-        size_t done = 0;
-        while (pos != std::string::npos) {
-            out.append(text, done, pos - done);
-            out.append(field);
-            done = pos + 2;
-            pos = text.find(token, done);
-        }
-        out.append(text, done, std::string::npos);
-        text.swap(out);
+        const std::string token{'%', n};
+        if (text.find(token) == std::string::npos) continue;
+        text = telwick::ReplaceAll(text, token, modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator));
     }
 }
 
@@ -112,7 +100,7 @@ void clsMonitor::UpdateLastEventLogNr() {
 std::string clsMonitor::BuildQuery(int64_t newest) const {
     std::string q = "SELECT EVL.*, DES.description AS message FROM t_eventLog AS EVL ";
     q += "INNER JOIN t_description AS DES ON EVL.messagenr = DES.descriptionnr AND DES.descriptiontypenr = ";
-    q += std::to_string(MessageTextType);
+    q += std::to_string(modMain::MessageTextType);
     q += " AND DES.lang = ";
     q += std::to_string(modSettings::GetLanguage());
     q += " ";

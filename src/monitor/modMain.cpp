@@ -16,7 +16,6 @@
 namespace modMain {
 
 bool ChecksAllowed = false;
-std::string ConfigValue;
 std::vector<std::unique_ptr<clsMonitor>> Monitors;
 bool ResumeOn = false;
 int32_t MaxMessageBoxes = 0;
@@ -24,8 +23,6 @@ int64_t EventsActedOn = 0;
 
 namespace {
 
-const std::string EscapeToken = "[trdoppu]";
-const std::string Separator = ";";
 
 std::function<bool()> checkGuard;
 // One entry per monitor of Monitors, in the same order, while Resume is on.
@@ -68,7 +65,7 @@ std::string Shown(const std::string& field) {
 std::string RecordProblem(const std::string& record) {
     static const char* const Names[] = {"computer", "event type", "event level"};
     for (int32_t field = 1; field <= 3; ++field) {
-        const std::string text = ParseValue(record, field, Separator);
+        const std::string text = ParseValue(record, field, RecordSeparator);
         try {
             (void)modSettings::ReadLong(text);
         } catch (const telwick::Fault&) {
@@ -140,69 +137,30 @@ bool LoadFrom(int32_t first) {
     return true;
 }
 
-// Every occurrence of from (not empty) replaced by to, left to right; what is
-// put in is not looked at again.
-std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
-    size_t pos = text.find(from);
-    if (pos == std::string::npos) return text;
-    std::string out;
-    out.reserve(text.size());
-    size_t done = 0;
-    while (pos != std::string::npos) {
-        out.append(text, done, pos - done);
-        out.append(to);
-        done = pos + from.size();
-        pos = text.find(from, done);
-    }
-    out.append(text, done, std::string::npos);
-    return out;
-}
-
 }  // namespace
 
-std::string ParseValue(const std::string& value, int32_t index, const std::string& separator) {
-    // Positions count from 1 as in the stored form's description: a field runs
-    // from start up to, not including, end. They are plain sizes, so a long
-    // parameter list splits like a short one.
-    size_t start = 1;
-    size_t end = 0;
-    for (int32_t count = 1; count <= index; ++count) {
-        size_t found = value.find(separator, start - 1);
-        if (found == std::string::npos) {
-            if (count < index) return {};  // fewer fields than asked for
-            end = value.size() + 1;
-        } else {
-            end = found + 1;
-            if (count < index) start = end + 1;
-        }
-    }
-    if (start < end && start > 0 && end > 0)
-        return ReplaceAll(value.substr(start - 1, end - start), EscapeToken, Separator);
-    return {};
-}
-
-std::string EscapeValue(const std::string& text) { return ReplaceAll(text, Separator, EscapeToken); }
-
-std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record) {
+std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& stored) {
+    const Record record = Record::Parse(stored);
     auto monitor = std::make_unique<clsMonitor>();
-    monitor->setComputerNr(modSettings::ReadLong(ParseValue(record, 1, Separator)));
-    monitor->setEventTypeNr(modSettings::ReadLong(ParseValue(record, 2, Separator)));
-    monitor->setEventLevelNr(modSettings::ReadLong(ParseValue(record, 3, Separator)));
-    monitor->setShowMsgBox(ParseValue(record, 4, Separator) == "1");
-    monitor->setWriteEventLog(ParseValue(record, 5, Separator) == "1");
-    monitor->setExecuteBatch(ParseValue(record, 6, Separator) == "1");
-    monitor->setBatchFile(ParseValue(record, 7, Separator));
+    monitor->setComputerNr(modSettings::ReadLong(record.computerNr));
+    monitor->setEventTypeNr(modSettings::ReadLong(record.eventTypeNr));
+    monitor->setEventLevelNr(modSettings::ReadLong(record.eventLevelNr));
+    monitor->setShowMsgBox(record.showMsgBox == "1");
+    monitor->setWriteEventLog(record.writeEventLog == "1");
+    monitor->setExecuteBatch(record.executeBatch == "1");
+    monitor->setBatchFile(record.batchFile);
     return monitor;
 }
 
-std::string RecordOfMonitor(const clsMonitor& monitor) {
+Record RecordOf(const clsMonitor& monitor) {
     auto number = [](int32_t n) { return n == 0 ? std::string() : std::to_string(n); };
     auto flag = [](bool on) { return on ? std::string("1") : std::string("0"); };
-    return number(monitor.computerNr()) + ";" + number(monitor.eventTypeNr()) + ";" +
-           number(monitor.eventLevelNr()) + ";" + flag(monitor.showMsgBox()) + ";" +
-           flag(monitor.writeEventLog()) + ";" + flag(monitor.executeBatch()) + ";" +
-           EscapeValue(monitor.batchFile()) + ";";
+    return Record{number(monitor.computerNr()),  number(monitor.eventTypeNr()),   number(monitor.eventLevelNr()),
+                  flag(monitor.showMsgBox()),    flag(monitor.writeEventLog()),   flag(monitor.executeBatch()),
+                  monitor.batchFile()};
 }
+
+std::string RecordOfMonitor(const clsMonitor& monitor) { return RecordOf(monitor).Text(); }
 
 int32_t MessageBoxLimit(const std::string& text) {
     if (!modSettings::IsNumeric(text)) return 0;

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "monitor/clsMonitor.h"
+#include "monitor/record.h"
 
 namespace modMain {
 
 // False at program start; the start request and the settings dialogs clear it.
 extern bool ChecksAllowed;
-// One record handed between the configuration list and the editor.
-extern std::string ConfigValue;
 // The loaded monitors, in the order of the stored records.
 extern std::vector<std::unique_ptr<clsMonitor>> Monitors;
 
@@ -35,12 +34,6 @@ int32_t MessageBoxLimit(const std::string& text);
 // go to the hive, all in one transaction. Nothing without Resume.
 void KeepPositions();
 
-// Field index (from 1) of value, with every "[trdoppu]" turned back into ";".
-// Positions are not limited to 16 bits.
-std::string ParseValue(const std::string& value, int32_t index, const std::string& separator);
-// Every ";" written as "[trdoppu]".
-std::string EscapeValue(const std::string& text);
-
 // Rebuilds Monitors from "config0", "config1", ... up to the first empty value.
 // A record with a number outside 32 bits is skipped with one line on standard
 // error and one error entry (114). A failure of the database goes to ReportError
@@ -57,7 +50,9 @@ bool MonitoringsPending();
 bool LoadPendingMonitorings();
 // Builds one monitor from a record (its construction reads the newest number).
 std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record);
-// The record of a monitor, as the configuration list builds it.
+// The record of a monitor, as the configuration list builds it: numbers of 0
+// as empty fields, flags as "1" and "0".
+Record RecordOf(const clsMonitor& monitor);
 std::string RecordOfMonitor(const clsMonitor& monitor);
 
 // Whether a running check may go on with its next row: false once a stop,

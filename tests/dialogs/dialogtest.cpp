@@ -54,7 +54,6 @@ void DialogTest::SetUp() {
     hive_ = std::make_unique<ScopedHive>();
     modDatabase::Reset();
     modMain::Monitors.clear();
-    modMain::ConfigValue.clear();
     modMain::ChecksAllowed = true;
     modSettings::ResetLanguageCache();
     modCrypt::SetPassphrase();

@@ -8,9 +8,9 @@
 
 #include "database/modDatabase.h"
 #include "dialogs/dialogtest.h"
-#include "dialogs/frmConfiguration.h"
-#include "dialogs/frmConfigurations.h"
-#include "dialogs/frmDatabase.h"
+#include "dialogs/qt/frmConfiguration.h"
+#include "dialogs/qt/frmConfigurations.h"
+#include "dialogs/qt/frmDatabase.h"
 #include "monitor/modMain.h"
 
 using namespace telwick::test;
@@ -60,8 +60,7 @@ TEST_F(Screenshots, Configurations) {
 }
 
 TEST_F(Screenshots, Configuration) {
-    modMain::ConfigValue = "1;4;3;0;1;1;/opt/telwick/backup-failed.sh;";
-    frmConfiguration form;
+    frmConfiguration form("1;4;3;0;1;1;/opt/telwick/backup-failed.sh;");
     Save(form, "configuration.png");
 }
 

@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "dialogs/dialogtest.h"
-#include "dialogs/formsupport.h"
-#include "dialogs/frmConfiguration.h"
-#include "dialogs/frmConfigurations.h"
-#include "dialogs/frmDatabase.h"
+#include "dialogs/qt/formsupport.h"
+#include "dialogs/qt/frmConfiguration.h"
+#include "dialogs/qt/frmConfigurations.h"
+#include "dialogs/qt/frmDatabase.h"
 
 using namespace telwick::test;
 namespace dialogs = telwick::dialogs;

@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "dialogs/dialogtest.h"
-#include "dialogs/frmConfiguration.h"
-#include "dialogs/imagecombo.h"
+#include "dialogs/qt/frmConfiguration.h"
+#include "dialogs/qt/imagecombo.h"
 #include "monitor/modMain.h"
 #include "settings/registry.h"
 
@@ -39,12 +39,11 @@ protected:
     // Opens the editor on a record (empty: Add) and confirms it with OK.
     std::string EditAndConfirm(const std::string& record,
                                const std::function<void(frmConfiguration&)>& change = {}) {
-        modMain::ConfigValue = record;
-        frmConfiguration editor;
+        frmConfiguration editor(record);
         if (change) change(editor);
         Child<QPushButton>(&editor, "OKButton")->click();
         EXPECT_EQ(editor.result(), QDialog::Accepted);
-        return modMain::ConfigValue;
+        return editor.record();
     }
 };
 
@@ -101,15 +100,14 @@ TEST_F(EditorTest, EmptyTablesLeaveOnlyTheOpenFilter) {
 TEST_F(EditorTest, AFailingQueryKeepsWhatCameBeforeAndTheRecordStillShows) {
     // event types and levels both come from t_description
     db().Exec("DROP TABLE t_description");
-    modMain::ConfigValue = "3;1;2;0;1;1;/opt/jobs/on-event.sh;";
-    frmConfiguration editor;
+        frmConfiguration editor("3;1;2;0;1;1;/opt/jobs/on-event.sh;");
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboComputer")->count(), 4);
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboComputer")->SelectedKey(), "COM3");
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboEventType")->count(), 0);
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboEventLevel")->count(), 0);
     EXPECT_EQ(Child<QLineEdit>(&editor, "txtBatch")->text(), "/opt/jobs/on-event.sh");
     Child<QPushButton>(&editor, "OKButton")->click();
-    EXPECT_EQ(modMain::ConfigValue, "3;;;0;1;1;/opt/jobs/on-event.sh;");
+    EXPECT_EQ(editor.record(), "3;;;0;1;1;/opt/jobs/on-event.sh;");
 }
 
 // Edit, then OK without touching anything: what comes back.
@@ -140,8 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RoundTrip>& info) { return std::string(info.param.name); });
 
 TEST_F(EditorTest, EditShowsTheRecordStepByStep) {
-    modMain::ConfigValue = "5;3;4;0;1;1;C:\\jobs\\a[trdoppu]b.cmd;";
-    frmConfiguration editor;
+        frmConfiguration editor("5;3;4;0;1;1;C:\\jobs\\a[trdoppu]b.cmd;");
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboComputer")->currentText(), "LAB-07 (LAB)");
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboEventType")->currentText(), "Security");
     EXPECT_EQ(Child<ImageCombo>(&editor, "cboEventLevel")->currentText(), "Audit");
@@ -220,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, TakeBack, ::testing::Values(0, 1, 2), [](const au
     return std::string(info.param == 0 ? "DeleteKey" : info.param == 1 ? "BackspaceKey" : "ContextMenuAny");
 });
 
-// Cancel, Esc and the close box: only the first two empty ConfigValue.
+// Cancel, Esc and the close box: only the first two hand back the empty record.
 struct Closing {
     const char* name;
     std::function<void(frmConfiguration&)> close;
@@ -229,16 +226,15 @@ struct Closing {
 
 class EditorClosing : public EditorTest, public ::testing::WithParamInterface<Closing> {};
 
-TEST_P(EditorClosing, WhatItLeavesInConfigValue) {
+TEST_P(EditorClosing, WhatItHandsBack) {
     for (const std::string& record : {std::string(), std::string("1;2;3;0;1;0;;")}) {
-        modMain::ConfigValue = record;
-        frmConfiguration editor;
+        frmConfiguration editor(record);
         editor.show();
         Child<ImageCombo>(&editor, "cboComputer")->SelectKey("COM5");
         GetParam().close(editor);
         EXPECT_FALSE(editor.isVisible());
         EXPECT_EQ(editor.result(), QDialog::Rejected);
-        EXPECT_EQ(modMain::ConfigValue, GetParam().emptied ? std::string() : record) << record;
+        EXPECT_EQ(editor.record(), GetParam().emptied ? std::string() : record) << record;
     }
 }
 

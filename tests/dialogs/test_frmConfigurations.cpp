@@ -14,9 +14,9 @@
 #include "database/modDatabase.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogtest.h"
-#include "dialogs/frmConfiguration.h"
-#include "dialogs/frmConfigurations.h"
-#include "dialogs/imagecombo.h"
+#include "dialogs/qt/frmConfiguration.h"
+#include "dialogs/qt/frmConfigurations.h"
+#include "dialogs/qt/imagecombo.h"
 #include "monitor/modMain.h"
 #include "settings/errors.h"
 #include "settings/registry.h"
@@ -49,6 +49,8 @@ void Select(frmConfigurations& form, std::initializer_list<int> rows) {
 }
 
 void Click(frmConfigurations& form, const char* button) { Child<QPushButton>(&form, button)->click(); }
+// The record an open editor was handed.
+std::string Given(QWidget* editor) { return qobject_cast<frmConfiguration*>(editor)->record(); }
 
 class ListTest : public DialogTest {
 protected:
@@ -192,7 +194,7 @@ TEST_F(ListTest, AddAppendsWhatTheEditorConfirms) {
     driver.Then("frmConfiguration", [&](QWidget* editor) {
         // owned by the list, and handed an empty record
         EXPECT_EQ(editor->parentWidget(), &form);
-        EXPECT_EQ(modMain::ConfigValue, "");
+        EXPECT_EQ(Given(editor), "");
         Child<ImageCombo>(editor, "cboComputer")->SelectKey("COM3");
         Child<ImageCombo>(editor, "cboEventLevel")->SelectKey("EVL2");
         Child<QCheckBox>(editor, "chkMessageBox")->setCheckState(Qt::PartiallyChecked);
@@ -250,7 +252,7 @@ TEST_F(ListTest, EditRefillsTheSelectedRowFromTheEditedRecord) {
     ModalDriver driver;
     driver.Then("frmConfiguration", [](QWidget* editor) {
         // the row's record, with the path that holds a ";"
-        EXPECT_EQ(modMain::ConfigValue, FiveRecords[2]);
+        EXPECT_EQ(Given(editor), FiveRecords[2]);
         EXPECT_EQ(Child<QLineEdit>(editor, "txtBatch")->text(), "C:\\jobs\\a;b.cmd");
         Child<ImageCombo>(editor, "cboEventType")->SelectKey("EVT4");
         Child<QPushButton>(editor, "OKButton")->click();
@@ -278,7 +280,6 @@ TEST_F(ListTest, EditWithoutASelectedRowOpensNothing) {
         Click(form, "cmdEdit");
     }
     EXPECT_FALSE(opened);
-    EXPECT_EQ(modMain::ConfigValue, "");
 }
 
 // Cancel, Esc and the close box after changes: nothing is written, the monitors
@@ -353,7 +354,7 @@ TEST_F(ListTest, AccessKeysPressTheirButtons) {
     std::vector<std::string> handed;
     for (int i = 0; i < 2; ++i)
         driver.Then("frmConfiguration", [&](QWidget* editor) {
-            handed.push_back(modMain::ConfigValue);
+            handed.push_back(Given(editor));
             Child<QPushButton>(editor, "CancelButton")->click();
         });
     QTest::keyClick(&form, Qt::Key_E, Qt::AltModifier);

@@ -25,6 +25,7 @@
 #include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
@@ -408,9 +409,7 @@ TEST_P(Engine, TheBatchGetsTheMessageAsOneArgumentByteForByte) {
     std::vector<std::string> expected;
     for (const std::string& p : hostile) {
         db().AddEvent(1, 1, 1, 90, p);
-        std::string text = p;
-        for (size_t pos; (pos = text.find("[trdoppu]")) != std::string::npos;) text.replace(pos, 9, ";");
-        expected.push_back(text);
+        expected.push_back(telwick::ReplaceAll(p, modMain::EscapeToken, modMain::RecordSeparator));
     }
     // A message of about 100,000 bytes.
     db().AddEvent(1, 1, 1, 99, hostile[5]);

@@ -20,7 +20,7 @@
 #include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/qt/QtMessageBox.h"
-#include "service/frmSystemTray.h"
+#include "service/qt/frmSystemTray.h"
 #include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"

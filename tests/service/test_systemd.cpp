@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "service/SystemdService.h"
-#include "service/stderrlines.h"
+#include "service/posix/SystemdService.h"
+#include "service/posix/stderrlines.h"
 #include "support/datagram.h"
 #include "support/testenv.h"
 

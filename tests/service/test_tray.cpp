@@ -11,7 +11,7 @@
 #include "monitor/modMain.h"
 #include "platform/messagebox.h"
 #include "platform/qt/QtMessageBox.h"
-#include "service/frmSystemTray.h"
+#include "service/qt/frmSystemTray.h"
 #include "settings/errors.h"
 
 using telwick::platform::Answer;

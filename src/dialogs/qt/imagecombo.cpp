@@ -1,4 +1,4 @@
-#include "dialogs/imagecombo.h"
+#include "dialogs/qt/imagecombo.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -12,9 +12,9 @@
 #include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/qt/QtMessageBox.h"
-#include "service/SystemdService.h"
-#include "service/frmSystemTray.h"
-#include "service/stderrlines.h"
+#include "service/posix/SystemdService.h"
+#include "service/qt/frmSystemTray.h"
+#include "service/posix/stderrlines.h"
 #include "settings/errors.h"
 
 int main(int argc, char** argv) {

@@ -3,8 +3,8 @@
 #include <QApplication>
 
 #include "database/modDatabase.h"
-#include "dialogs/frmConfigurations.h"
-#include "dialogs/frmDatabase.h"
+#include "dialogs/qt/frmConfigurations.h"
+#include "dialogs/qt/frmDatabase.h"
 #include "platform/messagebox.h"
 
 namespace telwick::dialogs {

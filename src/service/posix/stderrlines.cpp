@@ -1,4 +1,4 @@
-#include "service/stderrlines.h"
+#include "service/posix/stderrlines.h"
 
 #include "platform/consoleline.h"
 

@@ -1,6 +1,7 @@
-#include "service/SystemdService.h"
+#include "service/posix/SystemdService.h"
 
 #include "platform/lifecycle.h"
+#include "platform/posix/spawn.h"
 #include "platform/syslog.h"
 
 #include <QCoreApplication>
@@ -11,11 +12,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -30,7 +29,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
 
 namespace telwick::service {
 
@@ -104,31 +102,8 @@ bool RunSystemctl(const std::string& program, bool userUnit, const std::vector<s
     std::vector<std::string> words{program};
     if (userUnit) words.push_back("--user");
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    // The service ignores SIGPIPE; systemctl gets the usual behaviour back.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = 0;
-    int err = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (err != 0) return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    // Its complaints stay on our standard error, for whoever installs.
+    return platform::posix::RunAndWait(program, words, {.searchPath = true, .keepStandardError = true}) == 0;
 }
 
 bool Notify(const std::string& socketPath, const std::string& state) {

@@ -1,11 +1,4 @@
-#include "service/frmSystemTray.h"
-
-#include <QAction>
-#include <QCoreApplication>
-#include <QCursor>
-#include <QFont>
-#include <QIcon>
-#include <QMenu>
+#include "service/SystemTrayForm.h"
 
 #include <cctype>
 #include <ctime>
@@ -13,28 +6,22 @@
 #include <new>
 
 #include "database/modDatabase.h"
-#include "dialogs/dialogs.h"
 #include "monitor/modMain.h"
+#include "platform/fault.h"
 #include "platform/lifecycle.h"
 #include "platform/messagebox.h"
 #include "platform/process.h"
-#include "platform/qt/QtEventWaiter.h"
 #include "platform/registry.h"
 #include "platform/syslog.h"
-#include "service/SystemdService.h"
 #include "settings/crypt.h"
 #include "settings/errors.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 
-static void LoadServiceResources() { Q_INIT_RESOURCE(service); }
+namespace telwick::service {
 
 namespace {
 
-namespace platform = telwick::platform;
-using telwick::Fault;
-
-namespace {
 // A damaged hive reads as empty everywhere, so the service would run on with no
 // monitor and say nothing; say it once, on standard error and in the system log.
 void ReportDamagedHive() {
@@ -46,16 +33,12 @@ void ReportDamagedHive() {
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     platform::ReportToOperator(platform::EventError, 113, text);
 }
-}  // namespace
-
-// What the timer refuses: a negative interval.
-constexpr int32_t InvalidPropertyValue = 380;
 
 // A failure as number and description, whatever was thrown.
 std::pair<int32_t, std::string> Describe(const std::exception& e) {
     if (auto* fault = dynamic_cast<const Fault*>(&e)) return {fault->number(), fault->description()};
-    if (dynamic_cast<const std::bad_alloc*>(&e)) return {telwick::FaultNr::OutOfMemory, "Out of memory"};
-    return {telwick::FaultNr::InvalidCall, e.what()};
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return {FaultNr::OutOfMemory, "Out of memory"};
+    return {FaultNr::InvalidCall, e.what()};
 }
 
 // A step of the loading: a failure shows its description, and loading goes on.
@@ -71,76 +54,45 @@ void LoadStep(Step&& step) {
 // A moment of the status line, in local time.
 std::string TimeText(std::time_t when) {
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
     localtime_r(&when, &local);
+#endif
     char text[32];
     std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
     return text;
 }
 
-const char* const MenuCaptions[frmSystemTray::MenuItemCount] = {
-    "Notify settings...", "Database settings...", "-", "Enabled", "-", "Exit"};
+const char* const MenuCaptions[MenuItemCount] = {"Notify settings...", "Database settings...", "-",
+                                                 "Enabled",            "-",                    "Exit"};
 
 }  // namespace
 
-frmSystemTray::frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> control)
-    : control_(std::move(control)) {
-    LoadServiceResources();
-    // Waits inside the data layer (the reconnect back-off) keep the window's
-    // events flowing, so that a stop or the tray menu is not held up.
-    telwick::platform::qt::InstallEventWaiter();
-    if (!control_) control_ = std::make_unique<telwick::service::SystemdService>();
-    setObjectName("frmSystemTray");
-    setWindowTitle("Telwick");
-    QIcon icon;
-    icon.addFile(":/service/telwick-32.png");
-    icon.addFile(":/service/telwick-64.png");
-    setWindowIcon(icon);
-
-    dialogs_.openConfigurations = [] { telwick::dialogs::OpenConfigurations(); };
-    dialogs_.configurationsOpen = [] { return telwick::dialogs::ConfigurationsOpen(); };
-    dialogs_.openDatabaseSettings = [] { telwick::dialogs::OpenDatabaseSettings(); };
-
-    tmrTimer_.setObjectName("tmrTimer");
-    tmrTimer_.setSingleShot(false);
-    connect(&tmrTimer_, &QTimer::timeout, this, &frmSystemTray::tmrTimer_Timer);
-
-    BuildMenu();
+SystemTrayForm::SystemTrayForm(SystemTrayView& view, ServiceControl& control) : view_(view), control_(control) {
+    for (int i = 0; i < MenuItemCount; ++i) {
+        MenuItem& item = menu_[static_cast<size_t>(i)];
+        // A separator ("-") carries no text: some menus draw a separator's
+        // text as a section title beside its line.
+        item.separator = std::string(MenuCaptions[i]) == "-";
+        if (!item.separator) item.caption = MenuCaptions[i];
+    }
+    menu_[mnuEnabled].checkable = true;
+    menu_[mnuEnabled].checked = true;  // set again at every start, never stored
+    menu_[mnuNotifySettings].isDefault = true;
     modMain::SetCheckGuard([this] { return CheckMayGoOn(); });
     // An outage holds the tick in its reconnect loop: the status says so at once.
     modDatabase::SetOutageObserver([this] { PublishStatus(); });
 }
 
-frmSystemTray::~frmSystemTray() {
+SystemTrayForm::~SystemTrayForm() {
     modDatabase::SetOutageObserver(nullptr);
     modMain::SetCheckGuard(nullptr);
-    telwick::platform::qt::RemoveEventWaiter();
-    tmrTimer_.stop();
-    RemoveTrayIcon();
-}
-
-void frmSystemTray::BuildMenu() {
-    // The menu lives with or without a desktop; without one nobody opens it.
-    mnuPopup_ = std::make_unique<QMenu>("Popup");
-    mnuPopup_->setObjectName("mnuPopup");
-    for (int i = 0; i < MenuItemCount; ++i) {
-        // A separator ("-") carries no text: styles draw a separator's text as
-        // a section title beside its line.
-        const bool separator = std::string(MenuCaptions[i]) == "-";
-        auto* action = new QAction(separator ? QString() : QString::fromLatin1(MenuCaptions[i]), mnuPopup_.get());
-        action->setObjectName(QString("mnuMain_%1").arg(i));
-        action->setSeparator(separator);
-        mnuPopup_->addAction(action);
-        mnuMain_[static_cast<size_t>(i)] = action;
-        connect(action, &QAction::triggered, this, [this, i] { mnuMain_Click(i); });
-    }
-    mnuMain(mnuEnabled)->setCheckable(true);
-    mnuMain(mnuEnabled)->setChecked(true);
-    mnuPopup_->setDefaultAction(mnuMain(mnuNotifySettings));  // shown bold
 }
 
 // --- loading and unloading ----------------------------------------------------
 
-int frmSystemTray::Form_Load() {
+int SystemTrayForm::Form_Load() {
     std::string name;
     LoadStep([&] { name = NTService().displayName(); });
     const std::string& tail = modMain::CommandTail();
@@ -162,17 +114,20 @@ int frmSystemTray::Form_Load() {
     }
     if (tail == "-debug") LoadStep([&] { NTService().setDebug(true); });
 
-    LoadStep([&] { hide(); });
-    LoadStep([&] { CreateTrayIcon(); });
-    LoadStep([&] { NTService().setControlsAccepted(telwick::service::AcceptPauseContinue); });
+    LoadStep([&] { view_.HideWindow(); });
+    LoadStep([&] { view_.PrepareIcon(TrayTip); });
+    LoadStep([&] { NTService().setControlsAccepted(AcceptPauseContinue); });
     LoadStep([&] { NTService().StartService(this); });
     return -1;
 }
 
-void frmSystemTray::Form_Unload() {
-    tmrTimer_.stop();
+void SystemTrayForm::Form_Unload() {
     try {
-        RemoveTrayIcon();
+        view_.EnableTimer(false);
+    } catch (...) {
+    }
+    try {
+        view_.DeleteIcon();
     } catch (...) {
     }
     try {
@@ -181,7 +136,7 @@ void frmSystemTray::Form_Unload() {
     } catch (...) {
     }
     try {
-        // Released while Qt's database layer is still there; at exit it is gone.
+        // Released while the program's libraries are all still there.
         modDatabase::CloseSharedConnection();
         modDatabase::SharedConnection.reset();
     } catch (...) {
@@ -190,7 +145,7 @@ void frmSystemTray::Form_Unload() {
 
 // --- the service requests -------------------------------------------------------
 
-bool frmSystemTray::NTService_Start() {
+bool SystemTrayForm::NTService_Start() {
     // A stop that overtook the start: nothing is loaded any more.
     if (platform::StopRequested()) return false;
     try {
@@ -205,7 +160,7 @@ bool frmSystemTray::NTService_Start() {
         // A stop that came while the monitors were loading (a dialog was open,
         // say) ends the start here; the program is on its way out.
         if (platform::StopRequested()) return false;
-        ShowTrayIcon();
+        view_.AddIcon();  // its result is not looked at
 
         int32_t interval = modSettings::ReadLong(modRegistry::GetSetting("Checkinterval"));
         if (interval == 0 || interval > 65535) {
@@ -215,7 +170,7 @@ bool frmSystemTray::NTService_Start() {
         }
         SetTimerInterval(interval);
         // A pause that came during the start holds until its continue.
-        if (!paused_) tmrTimer_.start();
+        if (!paused_) view_.EnableTimer(true);
         modMain::ChecksAllowed = true;
         started_ = true;
         return true;
@@ -226,35 +181,35 @@ bool frmSystemTray::NTService_Start() {
     }
 }
 
-void frmSystemTray::NTService_Stop() {
+void SystemTrayForm::NTService_Stop() {
     try {
-        tmrTimer_.stop();
+        view_.EnableTimer(false);
         // Nested waits and message boxes end, no further check starts, and the
         // window is unloaded once the event loop has returned.
         platform::SetStopRequested(true);
-        QCoreApplication::exit(0);
+        view_.EndEventLoop(0);
     } catch (const std::exception& e) {
         auto [number, description] = Describe(e);
         ReportRequestFailure(number, description);
     }
 }
 
-bool frmSystemTray::NTService_Pause() {
-    tmrTimer_.stop();
+bool SystemTrayForm::NTService_Pause() {
+    view_.EnableTimer(false);
     paused_ = true;
     return true;
 }
 
-bool frmSystemTray::NTService_Continue() {
+bool SystemTrayForm::NTService_Continue() {
     paused_ = false;
     // Before the start has set the interval there is nothing to resume; a
     // running tick sets the timer again itself when it ends.
-    if (started_ && !inTick_ && !exitChosen_ && !platform::StopRequested() && !tmrTimer_.isActive())
-        tmrTimer_.start();
+    if (started_ && !inTick_ && !exitChosen_ && !platform::StopRequested() && !view_.TimerEnabled())
+        view_.EnableTimer(true);
     return true;
 }
 
-std::string frmSystemTray::StatusText() const {
+std::string SystemTrayForm::StatusText() const {
     std::string text;
     if (paused_)
         text = "Paused";
@@ -273,7 +228,7 @@ std::string frmSystemTray::StatusText() const {
     return text;
 }
 
-void frmSystemTray::PublishStatus() {
+void SystemTrayForm::PublishStatus() {
     // Only a changed line goes out: a short interval sends one a second at most.
     const std::string text = StatusText();
     if (text == publishedStatus_) return;
@@ -281,37 +236,37 @@ void frmSystemTray::PublishStatus() {
     NTService().SetStatus(text);
 }
 
-void frmSystemTray::ReportRequestFailure(int32_t number, const std::string& description) {
+void SystemTrayForm::ReportRequestFailure(int32_t number, const std::string& description) {
     const std::string text = "[" + std::to_string(number) + "] " + description;
-    NTService().LogEvent(platform::EventError, telwick::FaultNr::EventLog, text);
+    NTService().LogEvent(platform::EventError, FaultNr::EventLog, text);
     // The one line for whoever started the program (the journal, a terminal).
     std::cerr << "Telwick: the service request failed: " << text << std::endl;
 }
 
-void frmSystemTray::SetTimerInterval(int32_t interval) {
+void SystemTrayForm::SetTimerInterval(int32_t interval) {
     if (interval < 0) throw Fault(InvalidPropertyValue, "Invalid property value");
     checkInterval_ = interval;
-    tmrTimer_.setInterval(interval);
+    view_.SetTimerInterval(interval);
 }
 
 // --- the tick ------------------------------------------------------------------
 
-bool frmSystemTray::CheckMayGoOn() const {
+bool SystemTrayForm::CheckMayGoOn() const {
     // A check stops before its next row once the service is stopping or paused,
     // "Exit" or "Enabled" off was chosen, or the configuration list was asked
     // for; the rows it leaves come with the next check.
     // A stop or pause signal counts from the moment it arrives.
     return !platform::StopRequested() && !platform::PauseRequested() && !paused_ && !exitChosen_ &&
-           !configurationsPending_ && modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked();
+           !configurationsPending_ && modMain::ChecksAllowed && ChecksEnabled();
 }
 
-void frmSystemTray::tmrTimer_Timer() {
-    tmrTimer_.stop();
+void SystemTrayForm::tmrTimer_Timer() {
+    view_.EnableTimer(false);
     inTick_ = true;
     ++ticks_;
     try {
         platform::ReapPrograms();
-        if (modMain::ChecksAllowed && mnuMain(mnuEnabled)->isChecked()) {
+        if (modMain::ChecksAllowed && ChecksEnabled()) {
             // A load of the monitors that failed (a locked database, a missing
             // table) is tried again before the checks, at every tick until it
             // goes through.
@@ -331,65 +286,53 @@ void frmSystemTray::tmrTimer_Timer() {
                 if (!newestEvent_ || covered > *newestEvent_) newestEvent_ = covered;
             }
         }
-        KeepTrayIcon();
+        // Keep the icon: an icon that is gone (the notification area was
+        // re-created) is added again.
+        if (!view_.ModifyIcon()) view_.AddIcon();
     } catch (...) {
         // A failed tick is dropped; the next one comes as usual.
     }
     inTick_ = false;
     // The timer runs again, unless a stop or a pause came while the tick ran
     // (a message box waited): those hold.
-    if (!platform::StopRequested() && !paused_ && !exitChosen_) tmrTimer_.start();
-    if (configurationsPending_) {
-        configurationsPending_ = false;
-        QTimer::singleShot(0, this, [this] {
-            if (!platform::StopRequested()) OpenConfigurations();
-        });
-    }
     try {
+        if (!platform::StopRequested() && !paused_ && !exitChosen_) view_.EnableTimer(true);
+        if (configurationsPending_) {
+            configurationsPending_ = false;
+            view_.RunLater([this] {
+                if (!platform::StopRequested()) OpenConfigurations();
+            });
+        }
         PublishStatus();
     } catch (...) {
     }
-    emit ticked();
+    view_.Ticked();
 }
 
 // --- the icon and its menu ------------------------------------------------------
 
-int frmSystemTray::MessageNrOf(QSystemTrayIcon::ActivationReason reason) {
-    switch (reason) {
-    case QSystemTrayIcon::Trigger: return WM_LBUTTONUP;
-    case QSystemTrayIcon::DoubleClick: return WM_LBUTTONDBLCLK;
-    case QSystemTrayIcon::Context: return WM_RBUTTONDOWN;
-    case QSystemTrayIcon::MiddleClick: return WM_MBUTTONDOWN;
-    default: return WM_MOUSEMOVE;
-    }
-}
-
-void frmSystemTray::TrayMessage(int messageNr) {
+void SystemTrayForm::TrayMessage(int messageNr) {
     switch (messageNr) {
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP: mnuPopup_->hide(); break;
+    case WM_LBUTTONUP: view_.HidePopupMenu(); break;
     case WM_LBUTTONDBLCLK:
-        if (!dialogs_.configurationsOpen()) OpenConfigurations();
+        if (!view_.ConfigurationsOpen()) OpenConfigurations();
         break;
-    case WM_RBUTTONDOWN:
-        // The popup takes the input focus itself, so it closes when the user
-        // clicks elsewhere.
-        mnuPopup_->setDefaultAction(mnuMain(mnuNotifySettings));
-        mnuPopup_->popup(QCursor::pos());
-        break;
+    case WM_RBUTTONDOWN: view_.ShowPopupMenu(mnuNotifySettings); break;
     default: break;
     }
 }
 
-void frmSystemTray::mnuMain_Click(int index) {
+void SystemTrayForm::mnuMain_Click(int index) {
     switch (index) {
     case mnuNotifySettings: OpenConfigurations(); break;
-    case mnuDatabaseSettings: dialogs_.openDatabaseSettings(); break;
+    case mnuDatabaseSettings: view_.OpenDatabaseSettings(); break;
     case mnuEnabled:
-        // The checkable item has already toggled its own mark.
+        menu_[mnuEnabled].checked = !menu_[mnuEnabled].checked;
+        view_.UpdateMenuItem(mnuEnabled, menu_[mnuEnabled]);
         break;
     case mnuExit:
-        tmrTimer_.stop();
+        view_.EnableTimer(false);
         exitChosen_ = true;
         NTService().StopService();
         break;
@@ -397,40 +340,14 @@ void frmSystemTray::mnuMain_Click(int index) {
     }
 }
 
-void frmSystemTray::OpenConfigurations() {
+void SystemTrayForm::OpenConfigurations() {
     // Saving the list rebuilds Monitors; a tick that waits in a message box
     // still walks them, so the list opens once that tick has ended.
     if (inTick_) {
         configurationsPending_ = true;
         return;
     }
-    dialogs_.openConfigurations();
+    view_.OpenConfigurations();
 }
 
-void frmSystemTray::CreateTrayIcon() {
-    if (!platform::HasDisplay()) return;
-    trayIcon_ = new QSystemTrayIcon(windowIcon(), this);
-    trayIcon_->setObjectName("trayIcon");
-    trayIcon_->setToolTip(QString::fromLatin1(TrayTip));
-    connect(trayIcon_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) { TrayMessage(MessageNrOf(reason)); });
-}
-
-void frmSystemTray::ShowTrayIcon() {
-    if (trayIcon_) trayIcon_->show();
-}
-
-void frmSystemTray::KeepTrayIcon() {
-    if (!trayIcon_) return;
-    // Refresh the record; an icon that is gone (the tray was re-created) is
-    // added again.
-    trayIcon_->setToolTip(QString::fromLatin1(TrayTip));
-    if (!trayIcon_->isVisible()) trayIcon_->show();
-}
-
-void frmSystemTray::RemoveTrayIcon() {
-    if (!trayIcon_) return;
-    trayIcon_->hide();
-    delete trayIcon_;
-    trayIcon_ = nullptr;
-}
+}  // namespace telwick::service

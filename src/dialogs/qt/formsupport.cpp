@@ -1,4 +1,4 @@
-#include "dialogs/formsupport.h"
+#include "dialogs/qt/formsupport.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

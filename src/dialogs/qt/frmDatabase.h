@@ -1,10 +1,11 @@
-// The database connection dialog: the server and how to log in to it. OK
-// stores the values in the settings (the login protected) and in the cache of
-// modDatabase; Cancel changes nothing. Checks are off while it is open.
+// The database connection dialog on the Qt desktop; its behaviour is
+// DatabaseForm's.
 #pragma once
 
 #include <QDialog>
 #include <QScopedPointer>
+
+#include "dialogs/DatabaseForm.h"
 
 namespace Ui {
 class frmDatabase;
@@ -23,13 +24,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Form_Load();
     void optUser_Click(int index);
     void OKButton_Click();
-    void CancelButton_Click();
-    void Form_Unload();
 
     const QScopedPointer<Ui::frmDatabase> m_ui;
-    bool unloaded_ = false;
-    bool checksBefore_ = true;  // ChecksAllowed when the dialog loaded
+    telwick::dialogs::DatabaseForm form_;
 };
