@@ -4,19 +4,15 @@
 //                    since the connection is closed after each check), with the
 //                    server session kept beneath the close and without;
 //   Read1M           reading 1,000,000 rows (number + parameter text) through a
-//                    forward-only recordset, beside the same rows read with a bare
-//                    QSqlQuery, and the peak resident memory the read added;
+//                    forward-only recordset, beside the same rows read straight
+//                    from the driver's cursor beneath it, and the peak resident
+//                    memory the read added;
 // on a SQLite file and, with TELWICK_PG_DSN set (scripts/pg-test-env.sh), on
 // PostgreSQL through ODBC.
 #include <benchmark/benchmark.h>
 
 #include <sqlite3.h>
 #include <unistd.h>
-
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +24,7 @@
 #include <string>
 
 #include "database/adodb.h"
+#include "database/backend.h"
 #include "database/modDatabase.h"
 #include "platform/fault.h"
 
@@ -61,7 +58,18 @@ void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 struct Target {
     std::string text, user, password;
     std::string table;  // where the 1,000,000 rows are
+    std::string file;   // the SQLite file, or empty: the data source of TELWICK_PG_DSN
 };
+
+// A session of the layer beneath the connection, on the same database.
+std::unique_ptr<telwick::db::detail::Session> BareSession(const Target& t) {
+    try {
+        if (!t.file.empty()) return telwick::db::detail::OpenSqliteFile(t.file, false);
+        return telwick::db::detail::OpenOdbc("DSN=" + Env("TELWICK_PG_DSN") + ";", t.user, t.password);
+    } catch (const telwick::db::detail::DriverError& e) {
+        Die(std::string(e.what()) + ": " + e.driverText());
+    }
+}
 
 // A SQLite file with the rows, made once per run.
 const Target& SqliteTarget() {
@@ -81,7 +89,8 @@ const Target& SqliteTarget() {
             std::error_code ec;
             fs::remove_all(fs::temp_directory_path() / ("telwick-bench-db-" + std::to_string(getpid())), ec);
         });
-        return Target{modDatabase::BuildConnectionString(file, modDatabase::Catalogue, false), "", "", "t_bench"};
+        return Target{modDatabase::BuildConnectionString(file, modDatabase::Catalogue, false), "", "", "t_bench",
+                      file};
     }();
     return t;
 }
@@ -95,27 +104,20 @@ const Target* PostgresTarget() {
         target.user = Env("TELWICK_PG_USER");
         target.password = Env("TELWICK_PG_PASSWORD");
         target.table = "bench_rows_" + std::to_string(getpid());
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QODBC", "bench-writer");
-            db.setDatabaseName(QString::fromStdString(Env("TELWICK_PG_DSN")));
-            db.setUserName(QString::fromStdString(target.user));
-            db.setPassword(QString::fromStdString(target.password));
-            if (!db.open()) Die("PostgreSQL: " + db.lastError().text().toStdString());
-            QSqlQuery q(db);
-            if (!q.exec(QString::fromStdString("CREATE TABLE " + target.table +
-                                               " AS SELECT x AS eventlognr, 'C:;' || x AS parameter "
-                                               "FROM generate_series(1, " +
-                                               std::to_string(Rows) + ") AS x")))
-                Die("PostgreSQL: " + q.lastError().text().toStdString());
+        static std::unique_ptr<telwick::db::detail::Session> writer = BareSession(target);
+        try {
+            writer->Execute("CREATE TABLE " + target.table +
+                            " AS SELECT x AS eventlognr, 'C:;' || x AS parameter FROM generate_series(1, " +
+                            std::to_string(Rows) + ") AS x");
+        } catch (const telwick::db::detail::DriverError& e) {
+            Die("PostgreSQL: " + e.driverText());
         }
         std::atexit([] {
-            {
-                QSqlDatabase db = QSqlDatabase::database("bench-writer");
-                QSqlQuery q(db);
-                q.exec(QString::fromStdString("DROP TABLE IF EXISTS bench_rows_" + std::to_string(getpid())));
-                db.close();
+            try {
+                writer->Execute("DROP TABLE IF EXISTS bench_rows_" + std::to_string(getpid()));
+            } catch (const telwick::db::detail::DriverError&) {
             }
-            QSqlDatabase::removeDatabase("bench-writer");
+            writer.reset();
         });
         return &target;
     }();
@@ -162,11 +164,10 @@ void Read1M(benchmark::State& state) {
         ResetPeak();
         int64_t rows = 0, sum = 0;
         if (bare) {
-            QSqlQuery q(QSqlDatabase::database(QString::fromStdString(c.name()), false));
-            q.setForwardOnly(true);
-            if (!q.exec(QString::fromStdString(sql))) Die(q.lastError().text().toStdString());
-            while (q.next()) {
-                sum += q.value(0).toLongLong() + q.value(1).toString().size();
+            auto session = BareSession(*t);
+            auto cursor = session->Query(sql);
+            while (cursor->Next()) {
+                sum += cursor->Get(0).integer + static_cast<int64_t>(cursor->Get(1).text.size());
                 ++rows;
             }
         } else {
@@ -194,7 +195,7 @@ BENCHMARK(OpenProbeClose)
     ->Args({1, 0})
     ->Args({1, 1})
     ->Unit(benchmark::kMillisecond);
-// Args: kind (0 SQLite, 1 PostgreSQL), bare QSqlQuery (1) or recordset (0).
+// Args: kind (0 SQLite, 1 PostgreSQL), the driver's bare cursor (1) or the recordset (0).
 BENCHMARK(Read1M)
     ->ArgNames({"pg", "bare"})
     ->Args({0, 1})

@@ -25,11 +25,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QVariant>
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "database/backend.h"
 #include "database/adodb.h"
 #include "database/modDatabase.h"
 #include "monitor/clsMonitor.h"
@@ -128,25 +124,30 @@ public:
     enum class Kind { Sqlite, Postgres };
 
     BenchDatabase(Kind kind, const std::string& dir)
-        : kind_(kind), name_("bench-writer-" + std::to_string(++count_)) {
+        : kind_(kind) {
+        ++count_;
         if (kind == Kind::Sqlite) {
             server_ = dir + "/corvane.db";
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", Name());
-            db.setDatabaseName(QString::fromStdString(server_));
-            if (!db.open()) Die("sqlite: " + db.lastError().text().toStdString());
+            try {
+                writer_ = telwick::db::detail::OpenSqliteFile(server_, true);
+            } catch (const telwick::db::detail::DriverError& e) {
+                Die("sqlite: " + e.driverText());
+            }
             // The collector keeps writing while a check reads.
             Exec("PRAGMA journal_mode=WAL");
             RunScript(SourceDir() + "/schema/sqlite.sql");
         } else {
             const std::string id = std::to_string(getpid()) + "_" + std::to_string(count_);
             schema_ = "bench_" + id;
-            QSqlDatabase db = QSqlDatabase::addDatabase("QODBC", Name());
-            db.setDatabaseName(QString::fromStdString(
-                "DRIVER={PostgreSQL Unicode};SERVER=" + Env("TELWICK_PG_HOST") + ";PORT=" +
-                Env("TELWICK_PG_PORT") + ";DATABASE=" + Env("TELWICK_PG_DATABASE") + ";SSLMODE=disable"));
-            db.setUserName(QString::fromStdString(Env("TELWICK_PG_USER")));
-            db.setPassword(QString::fromStdString(Env("TELWICK_PG_PASSWORD")));
-            if (!db.open()) Die("postgres: " + db.lastError().text().toStdString());
+            try {
+                writer_ = telwick::db::detail::OpenOdbc("DRIVER={PostgreSQL Unicode};SERVER=" + Env("TELWICK_PG_HOST") +
+                                                            ";PORT=" + Env("TELWICK_PG_PORT") +
+                                                            ";DATABASE=" + Env("TELWICK_PG_DATABASE") +
+                                                            ";SSLMODE=disable",
+                                                        Env("TELWICK_PG_USER"), Env("TELWICK_PG_PASSWORD"));
+            } catch (const telwick::db::detail::DriverError& e) {
+                Die("postgres: " + e.driverText());
+            }
             Exec("CREATE SCHEMA " + schema_);
             Exec("SET search_path TO " + schema_);
             RunScript(SourceDir() + "/schema/postgresql.sql");
@@ -169,8 +170,7 @@ public:
             } catch (...) {
             }
         }
-        QSqlDatabase::database(Name(), false).close();
-        QSqlDatabase::removeDatabase(Name());
+        writer_.reset();
     }
 
     // Server, Trusted_Connection and the login into the current hive.
@@ -187,9 +187,11 @@ public:
     }
 
     void Exec(const std::string& sql) {
-        QSqlQuery q(QSqlDatabase::database(Name()));
-        if (!q.exec(QString::fromStdString(sql)))
-            Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
+        try {
+            writer_->Execute(sql);
+        } catch (const telwick::db::detail::DriverError& e) {
+            Die(sql.substr(0, 80) + ": " + e.driverText());
+        }
     }
 
     // count events of computer 3, type 1, level 5, message 1, "C:;95".
@@ -221,22 +223,29 @@ public:
 
     // All rows of the first column, one a line.
     std::string QueryText(const std::string& sql) {
-        QSqlQuery q(QSqlDatabase::database(Name()));
-        if (!q.exec(QString::fromStdString(sql)))
-            Die(sql.substr(0, 80) + ": " + q.lastError().text().toStdString());
+        using telwick::db::detail::Value;
         std::string out;
-        while (q.next()) {
-            const QSqlRecord r = q.record();
-            for (int i = 0; i < r.count(); ++i) out += q.value(i).toString().toStdString() + " ";
-            out += "\n";
+        try {
+            auto cursor = writer_->Query(sql);
+            while (cursor->Next()) {
+                for (int i = 0; i < cursor->Columns(); ++i) {
+                    const Value& v = cursor->Get(i);
+                    out += (v.kind == Value::Kind::Integer ? std::to_string(v.integer)
+                            : v.kind == Value::Kind::Real  ? std::to_string(v.real)
+                                                           : v.text) +
+                           " ";
+                }
+                out += "\n";
+            }
+        } catch (const telwick::db::detail::DriverError& e) {
+            Die(sql.substr(0, 80) + ": " + e.driverText());
         }
         return out;
     }
 
     int64_t MaxEventNr() {
-        QSqlQuery q(QSqlDatabase::database(Name()));
-        if (!q.exec("SELECT MAX(eventlognr) FROM t_eventLog") || !q.next()) Die("max");
-        return q.value(0).toLongLong();
+        const std::string max = QueryText("SELECT MAX(eventlognr) FROM t_eventLog");
+        return std::atoll(max.c_str());
     }
 
 private:
@@ -244,7 +253,6 @@ private:
         const char* v = std::getenv(name);
         return v ? v : "";
     }
-    QString Name() const { return QString::fromStdString(name_); }
     void RunScript(const std::string& path) {
         // Statements end with ";" at a line end; comments start with "--".
         std::istringstream in(ReadFile(path));
@@ -260,7 +268,8 @@ private:
     }
 
     Kind kind_;
-    std::string name_, server_, schema_;
+    std::string server_, schema_;
+    std::unique_ptr<telwick::db::detail::Session> writer_;
     static inline int count_ = 0;
 };
 

@@ -1,5 +1,6 @@
 // A small connection / recordset pair with the operations the program uses,
-// over Qt SQL. Failures throw telwick::Fault (number FaultNr::Database) with a
+// over ODBC, and over the sqlite3 library (Windows: the SQLite ODBC driver) for
+// SQLite files. Texts are UTF-8. Failures throw telwick::Fault (number FaultNr::Database) with a
 // description that never holds the login.
 #pragma once
 
@@ -10,7 +11,15 @@
 #include <set>
 #include <string>
 
+#include "platform/fileid.h"
+
 namespace telwick::db {
+
+namespace detail {
+class Session;
+class Cursor;
+struct Value;
+}  // namespace detail
 
 constexpr int32_t adStateClosed = 0;
 constexpr int32_t adStateOpen = 1;
@@ -29,9 +38,10 @@ struct Target {
     bool integratedSecurity = false;
 };
 // Reads the connection text of BuildConnectionString. A Data Source that is an
-// absolute path or ends in .db, .sqlite or .sqlite3 is a SQLite file; one that
-// names a data source of odbc.ini ($ODBCINI, ~/.odbc.ini, /etc/odbc.ini) is a
-// DSN; anything else is a SQL Server host.
+// absolute path ("/...", "C:\..." or "\\server\...") or ends in .db, .sqlite or
+// .sqlite3 is a SQLite file; one that names an ODBC data source (odbc.ini:
+// $ODBCINI, ~/.odbc.ini, /etc/odbc.ini; on Windows the driver manager's list)
+// is a DSN; anything else is a SQL Server host.
 Target ParseTarget(const std::string& connectionText);
 
 class Recordset;
@@ -58,8 +68,9 @@ void SetIdleTime(std::chrono::milliseconds idle);
 std::chrono::milliseconds IdleTime();
 // The clock the idle time is measured with (tests); nullptr: the steady clock.
 void SetClock(Clock clock);
-// Drops the kept session once it has been idle for the keep time (also run by a
-// timer when the program has an event loop). True when it dropped one.
+// Drops the kept session once it has been idle for the keep time. The
+// program's tick calls it, so that a session does not outlive its keep time
+// when no Open comes (checks switched off, say). True when it dropped one.
 bool DropIfIdle();
 // Drops the kept session, if any.
 void Drop();
@@ -88,7 +99,7 @@ public:
     void Execute(const std::string& commandText, int32_t options = adCmdUnspecified);
     void Close();  // harmless when closed
 
-    // The Qt connection name of the session in use, for the recordsets.
+    // A name of the session in use, unique in the process (diagnostics).
     const std::string& name() const { return name_; }
     // The last Open took over a kept server session instead of logging in.
     // Whether that session still lives shows only at the first statement.
@@ -115,7 +126,8 @@ private:
     std::chrono::steady_clock::time_point loggedIn_{};  // when the session beneath logged in
     Target target_;
     std::string userId_, password_;  // kept only to scrub them from messages
-    unsigned long long fileDev_ = 0, fileIno_ = 0;
+    platform::FileId fileId_;        // the SQLite file that was opened
+    std::unique_ptr<detail::Session> session_;
     std::set<Recordset*> recordsets_;  // closed with the connection
 };
 
@@ -149,6 +161,7 @@ private:
     struct Impl;
     int Index(const std::string& field) const;
     void CheckRow() const;
+    const detail::Value& Get(int position) const;
     std::unique_ptr<Impl> impl_;
 };
 

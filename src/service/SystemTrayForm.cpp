@@ -289,6 +289,9 @@ void SystemTrayForm::tmrTimer_Timer() {
         // Keep the icon: an icon that is gone (the notification area was
         // re-created) is added again.
         if (!view_.ModifyIcon()) view_.AddIcon();
+        // A server session kept past its keep time ends here, also while the
+        // checks are off.
+        telwick::db::keep::DropIfIdle();
     } catch (...) {
         // A failed tick is dropped; the next one comes as usual.
     }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "database/adodb.h"
+#include "database/backend.h"
+#include "database/utf16.h"
 #include "database/modDatabase.h"
 #include "platform/fault.h"
 #include "support/testdb.h"
@@ -442,4 +445,69 @@ TEST(ProgramEnd, ConnectionsStillOpenAtExitDoNotCrashIt) {
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// --- SQLite through the SQLite ODBC driver (the way on Windows) ------------------------------
+
+namespace {
+
+bool SqliteOdbcDriverThere() {
+    const auto drivers = telwick::db::detail::InstalledDrivers();
+    return std::find(drivers.begin(), drivers.end(), "SQLite3") != drivers.end();
+}
+
+}  // namespace
+
+TEST(SqliteOverOdbc, AnswersGetDateReadsUtf8AndChangesNothing) {
+    if (!SqliteOdbcDriverThere()) GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+    namespace detail = telwick::db::detail;
+    TestDatabase db(DbKind::Sqlite, {.writeSettings = false});
+    const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xF0\x9F\x98\x80 'q' getdate()";
+    const int32_t nr = db.AddEvent(1, 1, 1, 1, text);
+    auto session = detail::OpenSqliteFileOverOdbc(db.server(), false);
+    EXPECT_NO_THROW(session->Execute("SELECT GetDate() "));
+    // GetDate() in any spelling is a call; inside quotes it is text.
+    auto cursor = session->Query(
+        "SELECT getdate ( ) AS a, GETDATE() AS b, 'GetDate()' AS c, parameter FROM t_eventLog WHERE eventlognr = " +
+        std::to_string(nr));
+    ASSERT_TRUE(cursor->Next());
+    EXPECT_EQ(cursor->Get(0).text.size(), 19u) << cursor->Get(0).text;
+    EXPECT_EQ(cursor->Get(1).text, cursor->Get(0).text);
+    EXPECT_EQ(cursor->Get(2).text, "GetDate()");
+    EXPECT_EQ(cursor->Get(3).text, text);
+    EXPECT_FALSE(cursor->Next());
+    cursor.reset();
+    for (const char* sql : {"DELETE FROM t_eventLog", "CREATE TABLE t_x (a INTEGER)"})
+        EXPECT_THROW(session->Execute(sql), detail::DriverError) << sql;
+    session.reset();
+    EXPECT_EQ(db.QueryInteger("SELECT COUNT(*) FROM t_eventLog"), 7);
+
+    TempDir dir;
+    EXPECT_THROW(detail::OpenSqliteFileOverOdbc(dir.file("absent.db"), false), detail::DriverError);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
+}
+
+// --- UTF-8 inside, UTF-16 at the ODBC edge ----------------------------------------------------
+
+TEST(Utf16, RoundTripsTextAndMarksWhatIsMalformed) {
+    using telwick::db::detail::ToUtf16;
+    using telwick::db::detail::ToUtf8;
+    for (const std::string& good : {std::string(), std::string("plain ASCII; 100%"),
+                                   std::string("\xC3\xBC\xE2\x9C\x93\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF")})
+        EXPECT_EQ(ToUtf8(ToUtf16(good)), good);
+    EXPECT_EQ(ToUtf16("\xF0\x9F\x98\x80"), u"\xD83D\xDE00");
+    const struct {
+        std::string in;
+        std::u16string out;
+    } bad[] = {
+        {"a\xFF" "b", u"a\xFFFD" "b"},             // no lead byte
+        {"\xC3", u"\xFFFD"},                       // cut short
+        {"\xE2\x9C" "x", u"\xFFFDx"},              // cut short before an ASCII byte
+        {"\xC0\xAF", u"\xFFFD\xFFFD"},             // overlong
+        {"\xED\xA0\x80", u"\xFFFD"},               // a surrogate
+        {"\xF4\x90\x80\x80", u"\xFFFD"},           // past U+10FFFF
+    };
+    for (const auto& c : bad) EXPECT_EQ(ToUtf16(c.in), c.out) << c.in;
+    const char16_t lone[] = {u'a', 0xD800, u'b'};
+    EXPECT_EQ(ToUtf8(lone, 3), "a\xEF\xBF\xBD" "b");
 }

@@ -1,14 +1,5 @@
 #include "support/testdb.h"
 
-#include <sys/stat.h>
-
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
-
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,14 +8,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "database/backend.h"
 #include "settings/crypt.h"
 #include "settings/registry.h"
 
 namespace telwick::test {
 
 namespace {
-
-std::atomic<unsigned> writerCounter{0};
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -109,6 +99,30 @@ std::string ShellQuote(const std::string& s) {
     return out + "'";
 }
 
+// A text as an SQL literal, or NULL.
+std::string Literal(const std::optional<std::string>& text) {
+    if (!text) return "NULL";
+    std::string out = "'";
+    for (char c : *text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+// The first column of the first row of a query on the writer.
+std::optional<db::detail::Value> FirstValue(db::detail::Session& session, const std::string& sql) {
+    try {
+        auto cursor = session.Query(sql);
+        if (!cursor->Next() || cursor->Columns() < 1) return std::nullopt;
+        db::detail::Value v = cursor->Get(0);
+        if (v.kind == db::detail::Value::Kind::Null) return std::nullopt;
+        return v;
+    } catch (const db::detail::DriverError& e) {
+        throw std::runtime_error("test SQL failed: " + sql + ": " + e.driverText());
+    }
+}
+
 }  // namespace
 
 std::string DbKindName(DbKind kind) { return kind == DbKind::Sqlite ? "Sqlite" : "Postgres"; }
@@ -130,7 +144,6 @@ std::string SourceDir() {
 TestDatabase::TestDatabase(DbKind kind) : TestDatabase(kind, Options{}) {}
 
 TestDatabase::TestDatabase(DbKind kind, Options options) : kind_(kind), options_(options) {
-    writerName_ = "telwick-testdb-writer-" + std::to_string(++writerCounter);
     if (kind_ == DbKind::Sqlite)
         CreateSqlite();
     else
@@ -173,7 +186,11 @@ void TestDatabase::CreatePostgres() {
     if (!PostgresAvailable() && !options_.ownServer) throw std::runtime_error(PostgresSkipReason());
     if (options_.ownServer) {
         // The server runs as user postgres when we are root: let it in.
-        ::chmod(dir_.path().c_str(), 0755);
+        std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all |
+                                                      std::filesystem::perms::group_read |
+                                                      std::filesystem::perms::group_exec |
+                                                      std::filesystem::perms::others_read |
+                                                      std::filesystem::perms::others_exec);
         pgDir_ = dir_.file("pg");
         RunOrThrow("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " start " + ShellQuote(pgDir_) +
                    " >/dev/null");
@@ -231,75 +248,65 @@ void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connS
 }
 
 void TestDatabase::OpenWriter() {
-    const QString name = QString::fromStdString(writerName_);
-    QSqlDatabase db;
-    if (kind_ == DbKind::Sqlite) {
-        db = QSqlDatabase::addDatabase("QSQLITE", name);
-        db.setDatabaseName(QString::fromStdString(sqliteFile_));
-    } else {
-        db = QSqlDatabase::addDatabase("QODBC", name);
-        db.setDatabaseName(QString::fromStdString("DRIVER={PostgreSQL Unicode};SERVER=" + pgHost_ + ";PORT=" +
-                                                  pgPort_ + ";DATABASE=" + pgDatabase_ + ";SSLMODE=disable"));
-        db.setUserName(QString::fromStdString(user_));
-        db.setPassword(QString::fromStdString(password_));
+    try {
+        if (kind_ == DbKind::Sqlite)
+            writer_ = db::detail::OpenSqliteFile(sqliteFile_, true);
+        else
+            writer_ = db::detail::OpenOdbc("DRIVER={PostgreSQL Unicode};SERVER=" + pgHost_ + ";PORT=" + pgPort_ +
+                                               ";DATABASE=" + pgDatabase_ + ";SSLMODE=disable",
+                                           user_, password_);
+    } catch (const db::detail::DriverError& e) {
+        throw std::runtime_error("test database cannot be opened for writing: " + std::string(e.what()) + ": " +
+                                 e.driverText());
     }
-    if (!db.open()) {
-        const std::string err = db.lastError().text().toStdString();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-        throw std::runtime_error("test database cannot be opened for writing: " + err);
-    }
-    if (kind_ == DbKind::Postgres && !schema_.empty()) {
-        QSqlQuery q(db);
-        q.exec(QString::fromStdString("SET search_path TO " + schema_));
-    }
+    if (kind_ == DbKind::Postgres && !schema_.empty()) Exec("SET search_path TO " + schema_);
 }
 
-void TestDatabase::CloseWriter() {
-    const QString name = QString::fromStdString(writerName_);
-    if (!QSqlDatabase::contains(name)) return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(name, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+void TestDatabase::CloseWriter() { writer_.reset(); }
+
+db::detail::Session& TestDatabase::Writer() {
+    if (!writer_) throw std::runtime_error("the test database has no writer (its server is stopped)");
+    return *writer_;
 }
 
 void TestDatabase::RunScript(const std::string& path) {
     // One transaction: a SQLite file syncs once instead of once a statement.
-    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(writerName_));
-    db.transaction();
+    const auto statements = SplitStatements(ReadRequiredFile(path));
+    Writer().Begin();
     try {
-        for (const auto& statement : SplitStatements(ReadRequiredFile(path))) Exec(statement);
+        for (const auto& statement : statements) Exec(statement);
     } catch (...) {
-        db.rollback();
+        try {
+            Writer().Rollback();
+        } catch (...) {
+        }
         throw;
     }
-    db.commit();
+    Writer().Commit();
 }
 
 void TestDatabase::Exec(const std::string& sql) {
-    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
-    if (!q.exec(QString::fromStdString(sql)))
-        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
+    try {
+        Writer().Execute(sql);
+    } catch (const db::detail::DriverError& e) {
+        throw std::runtime_error("test SQL failed: " + sql + ": " + e.driverText());
+    }
 }
 
 std::optional<int64_t> TestDatabase::QueryInteger(const std::string& sql) {
-    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
-    q.setForwardOnly(true);
-    if (!q.exec(QString::fromStdString(sql)))
-        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
-    if (!q.next() || q.isNull(0)) return std::nullopt;
-    return q.value(0).toLongLong();
+    const auto v = FirstValue(Writer(), sql);
+    if (!v) return std::nullopt;
+    if (v->kind == db::detail::Value::Kind::Integer) return v->integer;
+    if (v->kind == db::detail::Value::Kind::Real) return static_cast<int64_t>(v->real);
+    return std::stoll(v->text);
 }
 
 std::optional<std::string> TestDatabase::QueryText(const std::string& sql) {
-    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
-    q.setForwardOnly(true);
-    if (!q.exec(QString::fromStdString(sql)))
-        throw std::runtime_error("test SQL failed: " + sql + ": " + q.lastError().text().toStdString());
-    if (!q.next() || q.isNull(0)) return std::nullopt;
-    return q.value(0).toString().toStdString();
+    const auto v = FirstValue(Writer(), sql);
+    if (!v) return std::nullopt;
+    if (v->kind == db::detail::Value::Kind::Integer) return std::to_string(v->integer);
+    if (v->kind == db::detail::Value::Kind::Real) return std::to_string(v->real);
+    return v->text;
 }
 
 int32_t TestDatabase::MaxEventNr() {
@@ -308,31 +315,23 @@ int32_t TestDatabase::MaxEventNr() {
 
 int32_t TestDatabase::AddEvent(int32_t computer, int32_t type, int32_t level, int32_t message,
                                const std::optional<std::string>& parameter) {
-    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
-    std::string sql =
-        "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) VALUES (?, ?, ?, ?, ?)";
-    if (kind_ == DbKind::Postgres) sql += " RETURNING eventlognr";
-    q.prepare(QString::fromStdString(sql));
-    q.addBindValue(computer);
-    q.addBindValue(type);
-    q.addBindValue(level);
-    q.addBindValue(message);
-    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter))
-                             : QVariant(QMetaType(QMetaType::QString)));
-    if (!q.exec()) throw std::runtime_error("adding an event failed: " + q.lastError().text().toStdString());
+    const std::string sql = "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) VALUES (" +
+                            std::to_string(computer) + ", " + std::to_string(type) + ", " + std::to_string(level) +
+                            ", " + std::to_string(message) + ", " + Literal(parameter) + ")";
     if (kind_ == DbKind::Postgres) {
-        if (!q.next()) throw std::runtime_error("adding an event gave no number");
-        return q.value(0).toInt();
+        const auto nr = QueryInteger(sql + " RETURNING eventlognr");
+        if (!nr) throw std::runtime_error("adding an event gave no number");
+        return static_cast<int32_t>(*nr);
     }
-    return q.lastInsertId().toInt();
+    Exec(sql);
+    return static_cast<int32_t>(QueryInteger("SELECT last_insert_rowid()").value_or(0));
 }
 
 int32_t TestDatabase::AddEvents(int64_t count, int32_t computer, int32_t type, int32_t level, int32_t message,
                                 const std::optional<std::string>& parameter) {
     if (count <= 0) return MaxEventNr();
-    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(writerName_)));
     const std::string values = std::to_string(computer) + ", " + std::to_string(type) + ", " +
-                               std::to_string(level) + ", " + std::to_string(message) + ", ?";
+                               std::to_string(level) + ", " + std::to_string(message) + ", " + Literal(parameter);
     std::string sql;
     if (kind_ == DbKind::Postgres)
         sql = "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " + values +
@@ -341,10 +340,7 @@ int32_t TestDatabase::AddEvents(int64_t count, int32_t computer, int32_t type, i
         sql = "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
               ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
               values + " FROM n";
-    q.prepare(QString::fromStdString(sql));
-    q.addBindValue(parameter ? QVariant(QString::fromStdString(*parameter))
-                             : QVariant(QMetaType(QMetaType::QString)));
-    if (!q.exec()) throw std::runtime_error("adding events failed: " + q.lastError().text().toStdString());
+    Exec(sql);
     return MaxEventNr();
 }
 

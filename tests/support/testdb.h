@@ -17,6 +17,10 @@
 
 #include "support/testenv.h"
 
+namespace telwick::db::detail {
+class Session;
+}
+
 namespace telwick::test {
 
 enum class DbKind { Sqlite, Postgres };
@@ -89,13 +93,14 @@ private:
     void OpenWriter();
     void CloseWriter();
     void RunScript(const std::string& path);
+    db::detail::Session& Writer();
     void WriteOdbcIni(const std::string& dsn, const std::string& connSettings);
 
     DbKind kind_;
     Options options_;
     TempDir dir_;
     std::string server_, user_, password_;
-    std::string writerName_;
+    std::unique_ptr<db::detail::Session> writer_;  // the writable connection of the test itself
     std::string sqliteFile_;
     std::string pgHost_, pgPort_, pgDatabase_, schema_, pgDir_;
     std::unique_ptr<ScopedEnv> odbcIni_;
