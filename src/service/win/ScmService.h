@@ -9,6 +9,11 @@
 #pragma once
 
 #include <windows.h>
+// <windows.h> names StartServiceW StartService; here it is the control's
+// operation (ServiceControl::StartService).
+#ifdef StartService
+#undef StartService
+#endif
 
 #include <atomic>
 #include <cstdint>
