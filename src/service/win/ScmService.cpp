@@ -260,11 +260,13 @@ void ScmService::Report(DWORD state, DWORD exitCode, DWORD specific) {
     status_.dwServiceSpecificExitCode = specific;
     status_.dwCheckPoint = pending ? status_.dwCheckPoint + 1 : 0;
     status_.dwWaitHint = pending ? WaitHintMs : 0;
+    // A stop is taken in every state but starting and stopping: a pause or
+    // continue held up on the window's thread does not hold the stop up.
     status_.dwControlsAccepted = 0;
-    if (state == SERVICE_RUNNING || state == SERVICE_PAUSED) {
+    if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED)
         status_.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
-        if (controls_ & AcceptPauseContinue) status_.dwControlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
-    }
+    if ((state == SERVICE_RUNNING || state == SERVICE_PAUSED) && (controls_ & AcceptPauseContinue))
+        status_.dwControlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
     SetServiceStatus(handle_, &status_);
 }
 

@@ -8,9 +8,10 @@
 // service manager and the service manager never waits for a check.
 #pragma once
 
+// Include this header before <windows.h> and before ServiceControl.h:
+// <windows.h> names StartServiceW StartService, and the control's operation
+// ServiceControl::StartService must keep its name in both.
 #include <windows.h>
-// <windows.h> names StartServiceW StartService; here it is the control's
-// operation (ServiceControl::StartService).
 #ifdef StartService
 #undef StartService
 #endif
