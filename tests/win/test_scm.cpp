@@ -132,6 +132,22 @@ TEST_F(ScmServiceTest, InstallRegistersTheServiceAndItsEventSource) {
     RegQueryValueExW(key, L"TypesSupported", nullptr, nullptr, reinterpret_cast<BYTE*>(&types), &size);
     EXPECT_EQ(types, 7u);
     RegCloseKey(key);
+    // Event Viewer shows an entry by formatting the message of its number from
+    // EventMessageFile with the entry's text: every number the program writes
+    // shows the text as written.
+    HMODULE messages = LoadLibraryExW(Probe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(messages, nullptr);
+    for (DWORD id = 109; id <= 116; ++id) {
+        for (const wchar_t* text : {L"Disk C: is 95% full", L"%1 %%2 100%", L"two\r\nlines", L""}) {
+            DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(text)};
+            wchar_t shown[256] = {};
+            const DWORD n =
+                FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages, id, 0, shown,
+                               256, reinterpret_cast<va_list*>(inserts));
+            EXPECT_EQ(std::wstring(shown, n), std::wstring(text)) << "entry " << id;
+        }
+    }
+    FreeLibrary(messages);
     // A second install of the same service fails and says so.
     EXPECT_EQ(RunProbe(L"-install"), 1u);
 }
