@@ -47,9 +47,3 @@
 #define IDC_CHKRUNBATCH 411
 #define IDC_TXTBATCH 412
 #define IDC_CMDBROWSE 413
-
-// The long-text message box.
-#define IDD_LONGMESSAGE 500
-#define IDC_MSGTEXT 501
-#define IDC_MSGDETAILS 502
-#define IDC_MSGTOGGLE 503
