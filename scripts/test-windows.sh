@@ -28,12 +28,16 @@ export WINEPREFIX=$telwick_work/wine
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 trap 'wineserver -k 2>/dev/null || true; telwick_env_cleanup' EXIT
 wineboot -i >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
+# No X display: Wine's null graphics driver lets windows (the hidden window,
+# the dialogs' message loops) exist without one. Read when wineserver starts.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wineserver -w
 # One persistent wineserver for the whole run, and Wine's own services started
 # under it once, all with their output to /dev/null: what a test's first Wine
 # call starts would otherwise hold that test's output pipe open after it ends.
 wineserver -p >/dev/null 2>&1
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
+wine reg query 'HKCU\Software\Wine\Drivers' >/dev/null 2>&1
 prefixed=$(date +%s)
 
 # The private PostgreSQL: unixODBC behind Wine's odbc32 reads ODBCINI and

@@ -422,8 +422,8 @@ TEST_P(Engine, TheBatchGetsTheMessageAsOneArgumentByteForByte) {
         got.clear();
         for (const auto& e : fs::directory_iterator(outDir))
             if (e.path().extension() == ".arg") {
-                got.push_back(ReadFile(e.path()));
-                EXPECT_EQ(ReadFile(e.path().parent_path() / (e.path().stem().string() + ".argc")), "1");
+                got.push_back(ReadFile(e.path().string()));
+                EXPECT_EQ(ReadFile((e.path().parent_path() / (e.path().stem().string() + ".argc")).string()), "1");
             }
         if (got.size() >= expected.size()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
