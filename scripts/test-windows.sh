@@ -47,8 +47,23 @@ if [ -n "${TELWICK_PG_PORT:-}" ]; then
   export TELWICK_PG_CONNECT="Driver={PostgreSQL Unicode};Server=${TELWICK_PG_HOST:-127.0.0.1};Port=$TELWICK_PG_PORT;Database=${TELWICK_PG_DATABASE:-Corvane};SSLMode=disable;UseDeclareFetch=1;Fetch=1000;"
 fi
 
+# The tests' folders by their Unix path, which the Windows programs (on drive
+# Z:, the root of this machine) and the host's ODBC drivers behind Wine's
+# odbc32 both open.
+export TELWICK_TEST_TMPDIR=$telwick_work/tmp
+mkdir -p "$TELWICK_TEST_TMPDIR"
+# unixODBC reads ODBCINI from the environment Wine started with, so a test
+# cannot point it elsewhere; it can add its own data source to this private
+# copy (unixODBC reads the file again at each connect).
+if [ -n "${ODBCINI:-}" ] && [ -f "$ODBCINI" ]; then
+  cp "$ODBCINI" "$telwick_work/odbc.ini"
+else
+  : >"$telwick_work/odbc.ini"
+fi
+export ODBCINI=$telwick_work/odbc.ini
+
 status=0
-ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 "$@" || status=1
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 120 "$@" || status=1
 wineserver -k 2>/dev/null || true
 ended=$(date +%s)
 echo "== Windows: build $((built - started)) s, prefix $((prefixed - built)) s, tests under Wine $((ended - prefixed)) s"

@@ -36,7 +36,11 @@ void UnsetEnv(const std::string& name) {
 TempDir::TempDir() {
     // A new folder with a random name; create_directory fails on a name taken.
     static std::mt19937_64 random{std::random_device{}()};
-    const auto base = std::filesystem::temp_directory_path();
+    // $TELWICK_TEST_TMPDIR when set: under Wine a Unix path there (/tmp/...)
+    // names the same file for the Windows program and for the host's
+    // libraries behind it (the SQLite ODBC driver), which C:\ does not.
+    const char* chosen = std::getenv("TELWICK_TEST_TMPDIR");
+    const auto base = chosen && *chosen ? std::filesystem::path(chosen) : std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, "telwick-test-%012llx",
@@ -45,7 +49,7 @@ TempDir::TempDir() {
         if (std::filesystem::create_directory(base / name, ec)) {
             std::filesystem::permissions(base / name, std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::replace, ec);
-            path_ = (base / name).string();
+            path_ = (base / name).generic_string();  // forward slashes on both systems
             return;
         }
     }

@@ -10,7 +10,8 @@
 
 namespace telwick::test {
 
-// A private temporary folder, removed with everything in it at the end.
+// A private temporary folder (in $TELWICK_TEST_TMPDIR when set, else the
+// system's), removed with everything in it at the end.
 class TempDir {
 public:
     TempDir();
