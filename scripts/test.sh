@@ -30,6 +30,7 @@ timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person s
 
 echo "== the Windows program: cross-built, its portable tests under Wine"
 bash scripts/test-windows.sh || status=1
+timeout 300 bash scripts/screenshots-windows.sh || status=1  # telwick.exe as a person sees it
 
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1
