@@ -1,5 +1,9 @@
 #include "support/testenv.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -82,9 +86,15 @@ ScopedHive::ScopedHive() : path_(dir_.file("registry.db")) {
         hadOld_ = true;
     }
     SetEnv("TELWICK_REGISTRY", path_);
+#ifdef _WIN32
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane");
+#endif
 }
 
 ScopedHive::~ScopedHive() {
+#ifdef _WIN32
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane");
+#endif
     if (hadOld_)
         SetEnv("TELWICK_REGISTRY", old_);
     else

@@ -26,7 +26,10 @@ private:
 };
 
 // Points TELWICK_REGISTRY at a fresh hive file in a private folder (the file
-// itself is not created) and restores the old value at the end.
+// itself is not created) and restores the old value at the end. On Windows the
+// store is the registry of the machine (the test run's own Wine prefix):
+// HKLM\SOFTWARE\Corvane is removed at the start and at the end instead, so
+// the tests there run one at a time.
 class ScopedHive {
 public:
     ScopedHive();
@@ -66,6 +69,14 @@ private:
     std::string old_;
     bool hadOld_ = false;
 };
+
+// True in the Windows build: for the few cases that stand on what only POSIX
+// gives (sh, the execute bit, /proc, a datagram queue that pushes back).
+#ifdef _WIN32
+inline constexpr bool OnWindows = true;
+#else
+inline constexpr bool OnWindows = false;
+#endif
 
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
