@@ -19,7 +19,7 @@ public:
     DriverError(std::string what, std::string driverText, std::string state = {})
         : std::runtime_error(what), driverText_(std::move(driverText)), state_(std::move(state)) {}
     const std::string& driverText() const { return driverText_; }
-    const std::string& state() const { return state_; }  // the ODBC SQLSTATE, if any
+    const std::string& state() const { return state_; }  // the ODBC SQLSTATE of the error, if any
 
 private:
     std::string driverText_, state_;

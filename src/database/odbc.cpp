@@ -49,7 +49,9 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* firstSt
         const size_t shown = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
                                               sizeof text / sizeof text[0] - 1);
         const std::string sqlState = ToUtf8(reinterpret_cast<const char16_t*>(state), 5);
-        if (firstState && firstState->empty()) *firstState = sqlState;
+        // The first error's state: warnings (class 01) only when nothing else came.
+        if (firstState && (firstState->empty() || (firstState->rfind("01", 0) == 0 && sqlState.rfind("01", 0) != 0)))
+            *firstState = sqlState;
         if (!out.empty()) out += "; ";
         out += "[" + sqlState + "] " + ToUtf8(reinterpret_cast<const char16_t*>(text), shown);
     }

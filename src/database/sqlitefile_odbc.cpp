@@ -89,7 +89,11 @@ std::unique_ptr<Session> OpenSqliteFileOverOdbc(const std::string& path, bool wr
     try {
         odbc = OpenOdbc(text, {}, {});
     } catch (const DriverError& e) {
-        if (e.state() == "IM002")
+        // IM002: no such driver (Windows); IM003: it cannot be loaded. A failed
+        // connect with nothing but a warning: the driver manager found no
+        // driver to ask (unixODBC, also under Wine: "Can't open lib").
+        const std::string& state = e.state();
+        if (state == "IM002" || state == "IM003" || state.rfind("01", 0) == 0)
             throw DriverError("The database file " + path + " cannot be opened",
                               "the SQLite ODBC driver \"" + std::string(DriverName) +
                                   "\" is not installed (install the SQLite ODBC driver, sqliteodbc, from "
