@@ -316,12 +316,12 @@ void SystemTrayForm::tmrTimer_Timer() {
 
 void SystemTrayForm::TrayMessage(int messageNr) {
     switch (messageNr) {
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP: view_.HidePopupMenu(); break;
-    case WM_LBUTTONDBLCLK:
+    case LButtonDown:
+    case LButtonUp: view_.HidePopupMenu(); break;
+    case LButtonDblClk:
         if (!view_.ConfigurationsOpen()) OpenConfigurations();
         break;
-    case WM_RBUTTONDOWN: view_.ShowPopupMenu(mnuNotifySettings); break;
+    case RButtonDown: view_.ShowPopupMenu(mnuNotifySettings); break;
     default: break;
     }
 }

@@ -29,15 +29,18 @@ enum MenuIndex {
     MenuItemCount = 6
 };
 
-// The icon's notifications, numbered as the mouse messages they stand for.
-constexpr int WM_MOUSEMOVE = 512;
-constexpr int WM_LBUTTONDOWN = 513;
-constexpr int WM_LBUTTONUP = 514;
-constexpr int WM_LBUTTONDBLCLK = 515;
-constexpr int WM_RBUTTONDOWN = 516;
-constexpr int WM_RBUTTONUP = 517;
-constexpr int WM_RBUTTONDBLCLK = 518;
-constexpr int WM_MBUTTONDOWN = 519;
+// The icon's notifications, numbered as the mouse messages they stand for
+// (named apart from the window system's own macros).
+enum TrayMessageNr {
+    MouseMove = 512,
+    LButtonDown = 513,
+    LButtonUp = 514,
+    LButtonDblClk = 515,
+    RButtonDown = 516,
+    RButtonUp = 517,
+    RButtonDblClk = 518,
+    MButtonDown = 519,
+};
 
 inline constexpr const char* TrayTip = "Corvane Monitoring";
 inline constexpr const char* WindowTitle = "Telwick";

@@ -37,12 +37,12 @@ public:
     static constexpr int mnuEnabled = telwick::service::mnuEnabled;
     static constexpr int mnuExit = telwick::service::mnuExit;
     static constexpr int MenuItemCount = telwick::service::MenuItemCount;
-    static constexpr int WM_MOUSEMOVE = telwick::service::WM_MOUSEMOVE;
-    static constexpr int WM_LBUTTONDOWN = telwick::service::WM_LBUTTONDOWN;
-    static constexpr int WM_LBUTTONUP = telwick::service::WM_LBUTTONUP;
-    static constexpr int WM_LBUTTONDBLCLK = telwick::service::WM_LBUTTONDBLCLK;
-    static constexpr int WM_RBUTTONDOWN = telwick::service::WM_RBUTTONDOWN;
-    static constexpr int WM_MBUTTONDOWN = telwick::service::WM_MBUTTONDOWN;
+    static constexpr int WM_MOUSEMOVE = telwick::service::MouseMove;
+    static constexpr int WM_LBUTTONDOWN = telwick::service::LButtonDown;
+    static constexpr int WM_LBUTTONUP = telwick::service::LButtonUp;
+    static constexpr int WM_LBUTTONDBLCLK = telwick::service::LButtonDblClk;
+    static constexpr int WM_RBUTTONDOWN = telwick::service::RButtonDown;
+    static constexpr int WM_MBUTTONDOWN = telwick::service::MButtonDown;
 
     // Without a control of its own the window uses the systemd one.
     explicit frmSystemTray(std::unique_ptr<telwick::service::ServiceControl> control = nullptr);
