@@ -63,7 +63,7 @@ if [ "$check" = 1 ]; then
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
   wineserver -w
   # Services live while the server does (Wine ends them with the last process).
-  wineserver -p
+  wineserver -p >/dev/null 2>&1
   failed=0
   fail() { echo "package-windows: $*" >&2; failed=1; }
   state() { wine sc query Telwick 2>/dev/null | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
