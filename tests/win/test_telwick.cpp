@@ -1,0 +1,221 @@
+// telwick.exe itself under Wine, beside this program: the command tails with
+// their one line on standard error; the program in a user's session (no
+// service manager) reporting the events of a SQLite file once each as entry
+// 110 with their exact text and handing them to a batch file; and the
+// installed service started, paused, continued and stopped through the
+// service control manager, its checks held while it is paused. The entries of
+// the service itself are not read here (Wine's service manager passes no
+// environment of ours to it, so it cannot be told where to send a copy): the
+// batch file shows what it checked.
+// First: it keeps StartService the control's name (see there).
+#include "service/win/ScmService.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win/wide.h"
+#include "settings/registry.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
+
+using namespace telwick::test;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+fs::path Folder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+// telwick.exe as a child with its standard error in a file.
+class Telwick {
+public:
+    Telwick(const std::wstring& arguments, const std::string& stderrFile) : stderrFile_(stderrFile) {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        HANDLE err = CreateFileW(telwick::platform::win::Widen(stderrFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 &inherit, CREATE_ALWAYS, 0, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = err;
+        const fs::path exe = Folder() / "telwick.exe";
+        std::wstring line = L"\"" + exe.wstring() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_);
+        CloseHandle(err);
+    }
+    ~Telwick() {
+        if (info_.hProcess) {
+            TerminateProcess(info_.hProcess, 9);
+            WaitForSingleObject(info_.hProcess, 5000);
+            CloseHandle(info_.hProcess);
+            CloseHandle(info_.hThread);
+        }
+    }
+    // The exit status, or -1 when it did not end in time.
+    int WaitExit(DWORD milliseconds = 30000) {
+        if (!info_.hProcess || WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0) return -1;
+        DWORD status = 0;
+        GetExitCodeProcess(info_.hProcess, &status);
+        return static_cast<int>(status);
+    }
+    std::string Stderr() const { return ReadFile(stderrFile_); }
+
+private:
+    std::string stderrFile_;
+    PROCESS_INFORMATION info_{};
+};
+
+struct Scm {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceW(manager, L"Telwick", SERVICE_ALL_ACCESS) : nullptr;
+    ~Scm() {
+        if (service) CloseServiceHandle(service);
+        if (manager) CloseServiceHandle(manager);
+    }
+    DWORD State() {
+        SERVICE_STATUS status{};
+        return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+    }
+    bool WaitFor(DWORD state) {
+        const auto end = Clock::now() + 20s;
+        while (State() != state)
+            if (Clock::now() > end) return false;
+            else std::this_thread::sleep_for(10ms);
+        return true;
+    }
+    bool Control(DWORD control) {
+        SERVICE_STATUS status{};
+        return ControlService(service, control, &status) != 0;
+    }
+};
+
+// The lines a batch file wrote so far.
+std::vector<std::string> Lines(const std::string& path) {
+    std::istringstream in(ReadFile(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool WaitLines(const std::string& path, size_t count) {
+    const auto end = Clock::now() + 20s;
+    while (Lines(path).size() < count)
+        if (Clock::now() > end) return false;
+        else std::this_thread::sleep_for(20ms);
+    return true;
+}
+
+class TelwickExe : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<TestDatabase> db;
+    std::string batch, batchOut;
+
+    void SetUp() override {
+        Telwick(L"-uninstall", dir.file("cleanup.txt")).WaitExit();  // what an earlier run left
+        db = std::make_unique<TestDatabase>(DbKind::Sqlite);
+        modRegistry::SetSetting("Checkinterval", "50");
+        batch = dir.file("on event.bat");
+        batchOut = dir.file("batch.txt");
+        // The batch file appends its %1; a path with a blank on purpose.
+        std::ofstream(batch, std::ios::binary) << "@echo off\r\n>>\"%~dp0batch.txt\" echo %1\r\n";
+    }
+    void TearDown() override { Telwick(L"-uninstall", dir.file("cleanup.txt")).WaitExit(); }
+    // Message 2 of the demo data: "Service %1 stopped unexpectedly" (no % of
+    // its own, which Wine's cmd.exe would expand again).
+    void AddEvent(const std::string& name) { db->AddEvent(3, 1, 5, 2, name); }
+    static std::string Text(const std::string& name) { return "Service " + name + " stopped unexpectedly"; }
+};
+
+}  // namespace
+
+TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
+    struct Case {
+        const wchar_t* tail;
+        int status;
+        std::string line;
+    };
+    const Case cases[] = {
+        {L"-install", 0, "Corvane Monitoring Service installed successfully"},
+        {L"-install", 1, "Corvane Monitoring Service failed to install"},
+        {L"-uninstall", 0, "Corvane Monitoring Service uninstalled successfully"},
+        {L"-uninstall", 1, "Corvane Monitoring Service failed to uninstall"},
+    };
+    for (const Case& c : cases) {
+        Telwick program(c.tail, dir.file("stderr.txt"));
+        EXPECT_EQ(program.WaitExit(), c.status);
+        EXPECT_EQ(program.Stderr(), "[Telwick] " + c.line + "\n");
+    }
+}
+
+TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
+    SyslogReceiver syslog;  // TELWICK_SYSLOG_SOCKET=udp:..., inherited by the child
+    modRegistry::SetSetting("config0", "3;;;0;1;1;" + batch + ";");
+    Telwick program(L"", dir.file("stderr.txt"));
+    // The monitors start at the newest event: wait until they have loaded.
+    std::this_thread::sleep_for(1500ms);
+    const std::vector<std::string> names = {"A", "say \"hi\" & echo x > PWNED", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"};
+    for (const auto& name : names) AddEvent(name);
+
+    std::vector<std::string> entries;
+    const auto end = Clock::now() + 20s;
+    while (entries.size() < names.size() && Clock::now() < end) {
+        for (const auto& d : syslog.WaitFor(1, 200ms))
+            if (SyslogReceiver::MsgIdOf(d) == "110") entries.push_back(SyslogReceiver::MessageOf(d));
+    }
+    // A few more checks: nothing is reported twice.
+    for (const auto& d : syslog.Drain(500ms))
+        if (SyslogReceiver::MsgIdOf(d) == "110") entries.push_back(SyslogReceiver::MessageOf(d));
+    std::vector<std::string> expected;
+    for (const auto& name : names) expected.push_back(Text(name));
+    EXPECT_EQ(entries, expected);
+
+    ASSERT_TRUE(WaitLines(batchOut, 2));
+    EXPECT_EQ(Lines(batchOut)[0], "\"" + Text("A") + "\"");
+    EXPECT_EQ(Lines(batchOut)[1], "\"" + Text("say \"\"hi\"\" & echo x > PWNED") + "\"");
+    EXPECT_FALSE(fs::exists(dir.file("PWNED")));
+    EXPECT_EQ(program.Stderr().find("Telwick:"), std::string::npos) << program.Stderr();
+}
+
+TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
+    modRegistry::SetSetting("config0", "3;;;0;0;1;" + batch + ";");
+    ASSERT_EQ(Telwick(L"-install", dir.file("stderr.txt")).WaitExit(), 0);
+    Scm scm;
+    ASSERT_NE(scm.service, nullptr);
+    ASSERT_TRUE(StartServiceW(scm.service, 0, nullptr));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
+    AddEvent("A");
+    ASSERT_TRUE(WaitLines(batchOut, 1));
+
+    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_PAUSE));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_PAUSED));
+    AddEvent("B");
+    std::this_thread::sleep_for(500ms);  // ten check intervals
+    EXPECT_EQ(Lines(batchOut).size(), 1u);
+
+    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_CONTINUE));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
+    ASSERT_TRUE(WaitLines(batchOut, 2));
+    EXPECT_EQ(Lines(batchOut), (std::vector<std::string>{"\"" + Text("A") + "\"", "\"" + Text("B") + "\""}));
+
+    const auto asked = Clock::now();
+    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_STOPPED));
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
+}
