@@ -192,7 +192,7 @@ click() {
   xdotool mousemove --window "$id" "$x" "$y"
   sleep 0.15
   xdotool mousedown "$button"
-  sleep 0.05
+  sleep 0.1
   xdotool mouseup "$button"
 }
 
@@ -254,6 +254,8 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 [ -n "$icon" ] || fail "the tray icon did not show within 60 s"
+# The start goes on after the icon is shown: the first click waits for it.
+sleep 1
 
 # The popup menu: the visible window of telwick.exe without a title.
 find_menu() {
@@ -271,15 +273,15 @@ find_menu() {
 # now and then misses the first click on an icon: a few tries.
 open_menu() {
   local id
-  for _ in $(seq 6); do
+  for _ in $(seq 8); do
     click "$icon" 10 10 3
-    for _ in $(seq 30); do
+    for _ in $(seq 40); do
       id=$(find_menu)
       if [ -n "$id" ]; then echo "$id"; return 0; fi
       sleep 0.1
     done
   done
-  fail "the tray menu did not open after six right clicks"
+  fail "the tray menu did not open after eight right clicks"
 }
 
 # An item of the open menu, by its place: the menu's items are 6 rows, the
