@@ -214,7 +214,7 @@ INT_PTR CALLBACK ConfigurationProc(HWND dlg, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: {
         self = reinterpret_cast<ConfigurationDialog*>(lParam);
         SetWindowLongPtrW(dlg, DWLP_USER, lParam);
-        SetDialogIcons(dlg);
+        PrepareDialog(dlg);
         self->form.Form_Load();
         self->images = MakeImages(dlg);
         for (int c = 0; c < ComboCount; ++c) FillCombo(dlg, *self, static_cast<ComboIndex>(c));

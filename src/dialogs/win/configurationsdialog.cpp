@@ -81,7 +81,7 @@ INT_PTR CALLBACK ConfigurationsProc(HWND dlg, UINT message, WPARAM wParam, LPARA
         self = reinterpret_cast<ConfigurationsDialog*>(lParam);
         SetWindowLongPtrW(dlg, DWLP_USER, lParam);
         self->dlg = dlg;
-        SetDialogIcons(dlg);
+        PrepareDialog(dlg);
         self->Prepare();
         self->form.Form_Load();
         // The list has the focus, so that Enter is OK (the default button)

@@ -28,7 +28,7 @@ INT_PTR CALLBACK DatabaseProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lPar
     case WM_INITDIALOG: {
         self = reinterpret_cast<DatabaseDialog*>(lParam);
         SetWindowLongPtrW(dlg, DWLP_USER, lParam);
-        SetDialogIcons(dlg);
+        PrepareDialog(dlg);
         const DatabaseFields fields = self->form.Form_Load();
         SetControlText(dlg, IDC_TXTSERVER, fields.server);
         CheckRadioButton(dlg, IDC_OPTUSER0, IDC_OPTUSER1, fields.optUser == 1 ? IDC_OPTUSER1 : IDC_OPTUSER0);

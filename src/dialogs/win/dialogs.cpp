@@ -99,7 +99,7 @@ HWND DialogOwner() {
     return IsWindow(owner) ? owner : nullptr;
 }
 
-void SetDialogIcons(HWND dlg) {
+void PrepareDialog(HWND dlg) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const UINT dpi = GetDpiForWindow(dlg);
     auto load = [&](int metricX, int metricY) {
@@ -109,6 +109,9 @@ void SetDialogIcons(HWND dlg) {
     };
     SendMessageW(dlg, WM_SETICON, ICON_SMALL, load(SM_CXSMICON, SM_CYSMICON));
     SendMessageW(dlg, WM_SETICON, ICON_BIG, load(SM_CXICON, SM_CYICON));
+    // Opened by a click on the icon, the dialog belongs in front of the
+    // program the user was in.
+    SetForegroundWindow(dlg);
 }
 
 }  // namespace telwick::dialogs::win

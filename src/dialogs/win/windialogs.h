@@ -21,8 +21,9 @@ void InitCommonControlsOnce();
 // An invisible window that owns the dialogs opened "without an owner": they
 // stay out of the task bar and are modal to no window of the program.
 HWND DialogOwner();
-// The program's icon on a dialog's frame.
-void SetDialogIcons(HWND dlg);
+// The program's icon on a dialog's frame and in the task bar; a dialog opened
+// from the tray comes to the front.
+void PrepareDialog(HWND dlg);
 
 // The three dialogs, modal. The list and the database dialog return when they
 // are closed; the editor returns the record it hands back (the edited one

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "platform/consoleline.h"
@@ -202,10 +203,11 @@ HWND AddControl(HWND dlg, const wchar_t* cls, const wchar_t* text, DWORD style, 
 
 void LayOut(HWND dlg, LongBox& box) {
     SetWindowTextW(dlg, box.title.c_str());
-    if (const HICON icon = static_cast<HICON>(
-            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                       GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)))
-        SendMessageW(dlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    // The program's icon (resource 1) on the frame and in the task bar.
+    for (const auto& [kind, cx, cy] : {std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}, std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}})
+        if (const HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                           GetSystemMetrics(cx), GetSystemMetrics(cy), LR_SHARED))
+            SendMessageW(dlg, WM_SETICON, kind, reinterpret_cast<LPARAM>(icon));
 
     RECT units{7, 4, 0, 14};
     MapDialogRect(dlg, &units);

@@ -5,16 +5,13 @@
 // draws and routes the window's messages to it.
 #pragma once
 
-// Before <windows.h>, whose macros carry the names of the form's message
-// numbers.
-#include "service/SystemTrayForm.h"
-
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdint>
 #include <string>
 
+#include "service/SystemTrayForm.h"
 #include "service/win/checklock.h"
 
 namespace telwick::service::win {

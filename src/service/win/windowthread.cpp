@@ -33,10 +33,6 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     case WM_END_LOOP: PostQuitMessage(static_cast<int>(wParam)); return 0;
-    case WM_CLOSE:
-        // The window is never shown; a stray close must not destroy it.
-        if (!handler) return 0;
-        break;
     default: break;
     }
     if (handler) {
@@ -45,6 +41,8 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         const MessageHandler current = handler;
         if (current(message, wParam, lParam, result)) return result;
     }
+    // The window is never shown: a stray close (a task manager, a broadcast)
+    // must not destroy it; the program ends through EndMessageLoop.
     if (message == WM_CLOSE) return 0;
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
