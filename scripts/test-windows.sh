@@ -65,7 +65,7 @@ export ODBCINI=$telwick_work/odbc.ini
 # One test at a time: the tests of one run share the prefix's registry
 # (HKLM\SOFTWARE\Corvane), which each ScopedHive empties.
 status=0
-ctest --test-dir "$build" --output-on-failure -j1 --timeout 120 "$@" || status=1
+ctest --test-dir "$build" --output-on-failure -j1 --timeout 60 "$@" || status=1
 wineserver -k 2>/dev/null || true
 ended=$(date +%s)
 echo "== Windows: build $((built - started)) s, prefix $((prefixed - built)) s, tests under Wine $((ended - prefixed)) s"
