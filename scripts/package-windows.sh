@@ -18,7 +18,9 @@ for arg in "$@"; do
     *) dir=$arg ;;
   esac
 done
-command -v wixl >/dev/null || { echo "wixl is missing: apt-get install wixl" >&2; exit 1; }
+for tool in wixl msibuild; do
+  command -v $tool >/dev/null || { echo "$tool is missing: apt-get install wixl msitools" >&2; exit 1; }
+done
 
 [ -f "$dir/telwick.exe" ] || bash "$top/scripts/build-windows.sh" "$dir" --target telwick >/dev/null
 version=$(sed -n 's/^project(Telwick VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")

@@ -7,7 +7,11 @@
 // the service itself are not read here (Wine's service manager passes no
 // environment of ours to it, so it cannot be told where to send a copy): the
 // batch file shows what it checked.
-// First: it keeps StartService the control's name (see there).
+// Before <windows.h>, whose macros carry the names of the registry's roots.
+#include "settings/registry.h"
+#include "support/testdb.h"
+#include "support/testenv.h"
+// Before <windows.h> too: it keeps StartService the control's name.
 #include "service/win/ScmService.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +27,6 @@
 #include <vector>
 
 #include "platform/win/wide.h"
-#include "settings/registry.h"
-#include "support/testdb.h"
-#include "support/testenv.h"
 
 using namespace telwick::test;
 using namespace std::chrono_literals;
@@ -45,8 +46,11 @@ class Telwick {
 public:
     Telwick(const std::wstring& arguments, const std::string& stderrFile) : stderrFile_(stderrFile) {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE err = CreateFileW(telwick::platform::win::Widen(stderrFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                 &inherit, CREATE_ALWAYS, 0, nullptr);
+        HANDLE err = CreateFileW(telwick::platform::win::Widen(stderrFile).c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS, 0,
+                                 nullptr);
+        // Without a standard error the program would show its result in a box.
+        EXPECT_NE(err, INVALID_HANDLE_VALUE) << stderrFile;
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -102,6 +106,15 @@ struct Scm {
     }
 };
 
+// UTF-8 text in the OEM code page, as cmd.exe's echo writes it to a file.
+std::string Oem(const std::string& text) {
+    const std::wstring wide = telwick::platform::win::Widen(text);
+    std::string out(wide.size() * 2 + 1, '\0');
+    out.resize(static_cast<size_t>(WideCharToMultiByte(GetOEMCP(), 0, wide.data(), static_cast<int>(wide.size()),
+                                                       out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
 // The lines a batch file wrote so far.
 std::vector<std::string> Lines(const std::string& path) {
     std::istringstream in(ReadFile(path));
@@ -128,7 +141,7 @@ protected:
     std::string batch, batchOut;
 
     void SetUp() override {
-        Telwick(L"-uninstall", dir.file("cleanup.txt")).WaitExit();  // what an earlier run left
+        Telwick(L"-uninstall", dir.file("before.txt")).WaitExit();  // what an earlier run left
         db = std::make_unique<TestDatabase>(DbKind::Sqlite);
         modRegistry::SetSetting("Checkinterval", "50");
         batch = dir.file("on event.bat");
@@ -136,7 +149,7 @@ protected:
         // The batch file appends its %1; a path with a blank on purpose.
         std::ofstream(batch, std::ios::binary) << "@echo off\r\n>>\"%~dp0batch.txt\" echo %1\r\n";
     }
-    void TearDown() override { Telwick(L"-uninstall", dir.file("cleanup.txt")).WaitExit(); }
+    void TearDown() override { Telwick(L"-uninstall", dir.file("after.txt")).WaitExit(); }
     // Message 2 of the demo data: "Service %1 stopped unexpectedly" (no % of
     // its own, which Wine's cmd.exe would expand again).
     void AddEvent(const std::string& name) { db->AddEvent(3, 1, 5, 2, name); }
@@ -157,8 +170,9 @@ TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
         {L"-uninstall", 0, "Corvane Monitoring Service uninstalled successfully"},
         {L"-uninstall", 1, "Corvane Monitoring Service failed to uninstall"},
     };
+    int run = 0;
     for (const Case& c : cases) {
-        Telwick program(c.tail, dir.file("stderr.txt"));
+        Telwick program(c.tail, dir.file("stderr-" + std::to_string(++run) + ".txt"));
         EXPECT_EQ(program.WaitExit(), c.status);
         EXPECT_EQ(program.Stderr(), "[Telwick] " + c.line + "\n");
     }
@@ -167,11 +181,24 @@ TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
 TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     SyslogReceiver syslog;  // TELWICK_SYSLOG_SOCKET=udp:..., inherited by the child
     modRegistry::SetSetting("config0", "3;;;0;1;1;" + batch + ";");
+    modRegistry::SetSetting("config1", "4;;;0;1;0;;");  // computer 4: the entry only
     Telwick program(L"", dir.file("stderr.txt"));
-    // The monitors start at the newest event: wait until they have loaded.
-    std::this_thread::sleep_for(1500ms);
+    // The monitors start at the newest event once they are loaded: events of
+    // computer 4 go in until one is reported, then the program is checking.
+    bool checking = false;
+    for (const auto end = Clock::now() + 20s; !checking && Clock::now() < end;) {
+        db->AddEvent(4, 1, 5, 2, std::string("warm-up"));
+        for (const auto& d : syslog.WaitFor(1, 300ms)) checking = checking || SyslogReceiver::MsgIdOf(d) == "110";
+    }
+    ASSERT_TRUE(checking);
+    syslog.Drain(300ms);
     const std::vector<std::string> names = {"A", "say \"hi\" & echo x > PWNED", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"};
-    for (const auto& name : names) AddEvent(name);
+    // One at a time: two batch programs appending to one file at once could
+    // lose a line (cmd.exe's >> is not one atomic write).
+    for (size_t i = 0; i < names.size(); ++i) {
+        AddEvent(names[i]);
+        ASSERT_TRUE(WaitLines(batchOut, i + 1)) << names[i];
+    }
 
     std::vector<std::string> entries;
     const auto end = Clock::now() + 20s;
@@ -186,16 +213,22 @@ TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     for (const auto& name : names) expected.push_back(Text(name));
     EXPECT_EQ(entries, expected);
 
-    ASSERT_TRUE(WaitLines(batchOut, 2));
-    EXPECT_EQ(Lines(batchOut)[0], "\"" + Text("A") + "\"");
-    EXPECT_EQ(Lines(batchOut)[1], "\"" + Text("say \"\"hi\"\" & echo x > PWNED") + "\"");
+    // Each line is the batch program's %1 (inner quotes doubled) as echo
+    // writes it, in the OEM code page.
+    std::vector<std::string> expectedLines;
+    for (const auto& name : names) {
+        std::string quoted;
+        for (char c : Text(name)) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        expectedLines.push_back(Oem("\"" + quoted + "\""));
+    }
+    EXPECT_EQ(Lines(batchOut), expectedLines);
     EXPECT_FALSE(fs::exists(dir.file("PWNED")));
     EXPECT_EQ(program.Stderr().find("Telwick:"), std::string::npos) << program.Stderr();
 }
 
 TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     modRegistry::SetSetting("config0", "3;;;0;0;1;" + batch + ";");
-    ASSERT_EQ(Telwick(L"-install", dir.file("stderr.txt")).WaitExit(), 0);
+    ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
     Scm scm;
     ASSERT_NE(scm.service, nullptr);
     ASSERT_TRUE(StartServiceW(scm.service, 0, nullptr));
