@@ -230,8 +230,12 @@ void TestDatabase::CreatePostgres() {
 
 void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connSettings) {
     server_ = dsn;
-    const std::string ini = dir_.file("odbc.ini");
-    std::ofstream out(ini);
+    // Under Wine the host's unixODBC reads ODBCINI from the environment the
+    // process started with, so the data source goes into that file (it reads
+    // the file again at each connect); elsewhere into a file of this test's own.
+    const bool shared = telwick::test::OnWindows && !Env("ODBCINI").empty();
+    const std::string ini = shared ? Env("ODBCINI") : dir_.file("odbc.ini");
+    std::ofstream out(ini, shared ? std::ios::app : std::ios::trunc);
     out << "[" << server_ << "]\n"
         << "Driver = PostgreSQL Unicode\n"
         << "Servername = " << pgHost_ << "\n"
@@ -244,7 +248,7 @@ void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connS
         << "Debug = 0\n";
     if (!connSettings.empty()) out << "ConnSettings = " << connSettings << "\n";
     out.close();
-    odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
+    if (!shared) odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
 }
 
 void TestDatabase::OpenWriter() {
