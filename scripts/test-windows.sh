@@ -2,9 +2,9 @@
 # The Windows side of the test command: installs what is missing, cross-builds
 # build-windows/ and runs its portable tests under Wine, in a private Wine
 # prefix made for this run and removed after it. Called by scripts/test.sh
-# after the Linux suite (inside its environment: the private PostgreSQL and
-# work folder); standalone it brings its own. Extra arguments go to ctest
-# (bash scripts/test-windows.sh -L settings).
+# after the Linux suite, whose private PostgreSQL it uses; standalone it
+# starts its own. Extra arguments go to ctest
+# (bash scripts/test-windows.sh -L settings, -R Engine).
 # Exit status 0 only when the build and every test passed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
