@@ -243,16 +243,28 @@ mkdir -p "$out"
 # --- the icon and its menu ----------------------------------------------------------
 # Wine's notification area puts each icon in a small window of explorer.exe,
 # which tint2 takes in; the prefix is ours, so the one icon there is telwick's.
-icon=""
-for _ in $(seq 600); do
+# Only once the panel has taken it in: before that Wine may map it on its own
+# in the screen's corner, under the panel, where no click reaches it.
+find_icon() {
+  local id info width x
   for id in $(xdotool search --onlyvisible --class explorer.exe 2>/dev/null); do
-    width=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *Width: *//p')
-    if [ "${width:-0}" -le 32 ]; then icon=$id; break; fi
+    info=$(xwininfo -id "$id" 2>/dev/null)
+    width=$(sed -n 's/^ *Width: *//p' <<<"$info")
+    x=$(sed -n 's/^ *Absolute upper-left X: *//p' <<<"$info")
+    if [ "${width:-0}" -le 32 ] && [ "${x:-0}" -gt 0 ]; then echo "$id"; return 0; fi
   done
-  [ -n "$icon" ] && break
-  kill -0 "$telwick_pid" 2>/dev/null || fail "telwick.exe ended early"
-  sleep 0.1
-done
+}
+# The icon, waited for up to the given tenths of a second.
+wait_icon() {
+  local id
+  for _ in $(seq "$1"); do
+    id=$(find_icon)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    kill -0 "$telwick_pid" 2>/dev/null || fail "telwick.exe ended early"
+    sleep 0.1
+  done
+}
+icon=$(wait_icon 600)
 [ -n "$icon" ] || fail "the tray icon did not show within 60 s"
 # The start goes on after the icon is shown: the first click waits for it.
 sleep 1
@@ -274,6 +286,10 @@ find_menu() {
 open_menu() {
   local id
   for _ in $(seq 8); do
+    # Found again each time: Wine and the panel now and then take the icon
+    # out and in again.
+    icon=$(wait_icon 100)
+    [ -n "$icon" ] || fail "the tray icon was gone for 10 s"
     click "$icon" 10 10 3
     for _ in $(seq 40); do
       id=$(find_menu)
@@ -281,7 +297,10 @@ open_menu() {
       sleep 0.1
     done
   done
-  fail "the tray menu did not open after eight right clicks"
+  fail "the tray menu did not open after eight right clicks on $icon; explorer.exe's windows: $(
+    for id in $(xdotool search --class explorer.exe 2>/dev/null); do
+      printf '%s %s; ' "$id" "$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *\(Absolute upper-left [XY]\|Width\|Height\|Map State\): *//p' | tr '\n' ' ')"
+    done)"
 }
 
 # An item of the open menu, by its place: the menu's items are 6 rows, the
@@ -307,16 +326,27 @@ shot tray-menu.png "$menu" corner
 # A left click on the icon closes the menu without a choice. (A click on
 # the desktop would on Windows too; Wine's menu does not see clicks outside
 # Wine's windows.)
-click "$icon" 10 10 1
+click "$(wait_icon 100)" 10 10 1
 for _ in $(seq 100); do [ -z "$(find_menu)" ] && break; sleep 0.1; done
 [ -z "$(find_menu)" ] || fail "the tray menu did not close on a left click on the icon"
 
 # --- the dialogs ------------------------------------------------------------------
-# A double click on the icon opens the list.
-xdotool mousemove --window "$icon" 8 8
-sleep 0.15
-xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 80 1
-list=$(window Configurations)
+# A double click on the icon opens the list (tried again, as the right click).
+list=""
+for _ in $(seq 4); do
+  icon=$(wait_icon 100)
+  [ -n "$icon" ] || fail "the tray icon was gone for 10 s"
+  xdotool mousemove --window "$icon" 8 8
+  sleep 0.15
+  xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 80 1
+  for _ in $(seq 50); do
+    list=$(find_window Configurations)
+    [ -n "$list" ] && break
+    sleep 0.1
+  done
+  [ -n "$list" ] && break
+done
+[ -n "$list" ] || fail "a double click on the icon opened no list"
 shot configurations.png "$list" frame
 # The editor on the first row (the build server's record, whose name and
 # batch path are longer than their fields): the list has the focus, Home

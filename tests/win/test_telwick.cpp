@@ -154,6 +154,21 @@ protected:
     // its own, which Wine's cmd.exe would expand again).
     void AddEvent(const std::string& name) { db->AddEvent(3, 1, 5, 2, name); }
     static std::string Text(const std::string& name) { return "Service " + name + " stopped unexpectedly"; }
+
+    // The monitors start at the newest event once they are loaded: events of
+    // computer 4 (a monitor with the entry only) go in until one is reported;
+    // from then on the program is checking.
+    bool WaitChecking(SyslogReceiver& syslog) {
+        for (const auto end = Clock::now() + 30s; Clock::now() < end;) {
+            db->AddEvent(4, 1, 5, 2, std::string("warm-up"));
+            for (const auto& d : syslog.WaitFor(1, 300ms))
+                if (SyslogReceiver::MsgIdOf(d) == "110") {
+                    syslog.Drain(300ms);
+                    return true;
+                }
+        }
+        return false;
+    }
 };
 
 }  // namespace
@@ -181,17 +196,9 @@ TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
 TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     SyslogReceiver syslog;  // TELWICK_SYSLOG_SOCKET=udp:..., inherited by the child
     modRegistry::SetSetting("config0", "3;;;0;1;1;" + batch + ";");
-    modRegistry::SetSetting("config1", "4;;;0;1;0;;");  // computer 4: the entry only
+    modRegistry::SetSetting("config1", "4;;;0;1;0;;");
     Telwick program(L"", dir.file("stderr.txt"));
-    // The monitors start at the newest event once they are loaded: events of
-    // computer 4 go in until one is reported, then the program is checking.
-    bool checking = false;
-    for (const auto end = Clock::now() + 20s; !checking && Clock::now() < end;) {
-        db->AddEvent(4, 1, 5, 2, std::string("warm-up"));
-        for (const auto& d : syslog.WaitFor(1, 300ms)) checking = checking || SyslogReceiver::MsgIdOf(d) == "110";
-    }
-    ASSERT_TRUE(checking);
-    syslog.Drain(300ms);
+    ASSERT_TRUE(WaitChecking(syslog)) << program.Stderr();
     const std::vector<std::string> names = {"A", "say \"hi\" & echo x > PWNED", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"};
     // One at a time: two batch programs appending to one file at once could
     // lose a line (cmd.exe's >> is not one atomic write).
