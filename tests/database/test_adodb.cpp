@@ -279,7 +279,7 @@ TELWICK_INSTANTIATE_DB_TEST(RecordsetTest);
 // --- the server going away while rows are read (PostgreSQL) -------------------------------
 
 TEST(PostgresOutage, ReadingFromAStoppedServerFails) {
-    if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
+    if (!telwick::test::OwnPostgresAvailable()) GTEST_SKIP() << telwick::test::OwnPostgresSkipReason();
     TestDatabase db(DbKind::Postgres, {.ownServer = true, .writeSettings = false});
     // More rows than one fetch brings, so the read has to go back to the server.
     db.AddEvents(5000, 1, 1, 1, 1, "x");

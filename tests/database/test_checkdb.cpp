@@ -427,7 +427,7 @@ TELWICK_INSTANTIATE_DB_TEST(ReconnectTest);
 // --- PostgreSQL only: a restart between checks, and the login in messages -------------------------
 
 TEST(PostgresReconnect, ARestartBetweenChecksIsHealedByANewConnection) {
-    if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
+    if (!telwick::test::OwnPostgresAvailable()) GTEST_SKIP() << telwick::test::OwnPostgresSkipReason();
     ScopedHive hive;
     SyslogReceiver log;
     ProgramState state;
@@ -444,7 +444,7 @@ TEST(PostgresReconnect, ARestartBetweenChecksIsHealedByANewConnection) {
 }
 
 TEST(PostgresReconnect, ARestartWhileTheConnectionIsClosedGoesUnnoticed) {
-    if (!telwick::test::PostgresAvailable()) GTEST_SKIP() << telwick::test::PostgresSkipReason();
+    if (!telwick::test::OwnPostgresAvailable()) GTEST_SKIP() << telwick::test::OwnPostgresSkipReason();
     ScopedHive hive;
     SyslogReceiver log;
     ProgramState state;

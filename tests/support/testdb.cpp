@@ -131,6 +131,13 @@ std::string DbKindParamName(const ::testing::TestParamInfo<DbKind>& info) { retu
 
 bool PostgresAvailable() { return !Env("TELWICK_PG_DSN").empty(); }
 
+bool OwnPostgresAvailable() { return PostgresAvailable() && !OnWindows; }
+
+std::string OwnPostgresSkipReason() {
+    return OnWindows ? "a PostgreSQL server of the test's own is started from Linux only (bash, pg_ctl)"
+                     : PostgresSkipReason();
+}
+
 std::string PostgresSkipReason() {
     return "no PostgreSQL test server: TELWICK_PG_DSN is not set (start one with "
            "'bash scripts/pg-test-env.sh start DIR' and 'source DIR/env', as scripts/test.sh does)";
@@ -386,6 +393,8 @@ void TestDatabase::StartServer() {
 
 void DbTest::SetUp() {
     TELWICK_SKIP_UNLESS_DB(GetParam());
+    if (GetParam() == DbKind::Postgres && DatabaseOptions().ownServer && !OwnPostgresAvailable())
+        GTEST_SKIP() << OwnPostgresSkipReason();
     hive_ = std::make_unique<ScopedHive>();
     db_ = std::make_unique<TestDatabase>(GetParam(), DatabaseOptions());
 }
