@@ -21,6 +21,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -76,6 +78,33 @@ public:
         return static_cast<int>(status);
     }
     std::string Stderr() const { return ReadFile(stderrFile_); }
+
+    // Answers the program's open boxes (the dialogs of its process) with
+    // their default button, as a person at the desktop would: Yes to a
+    // question. Returns how many it answered.
+    int AnswerBoxes() const {
+        struct Search {
+            DWORD process;
+            int answered;
+        } search{info_.dwProcessId, 0};
+        EnumWindows(
+            [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                wchar_t kind[16] = {};
+                GetClassNameW(window, kind, 16);
+                if (owner == s->process && std::wstring(kind) == L"#32770") {
+                    const LRESULT def = SendMessageW(window, DM_GETDEFID, 0, 0);
+                    const WORD button = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDYES;
+                    PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                    ++s->answered;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.answered;
+    }
 
 private:
     std::string stderrFile_;
@@ -169,6 +198,24 @@ protected:
         }
         return false;
     }
+    // Collects the entries (number, text) until the condition holds or the
+    // patience is used up, doing meanwhile what is given.
+    static bool Collect(SyslogReceiver& syslog, std::vector<std::pair<std::string, std::string>>& entries,
+                        const std::function<bool()>& done, std::chrono::milliseconds patience,
+                        const std::function<void()>& meanwhile = {}) {
+        for (const auto end = Clock::now() + patience; !done();) {
+            if (Clock::now() > end) return false;
+            if (meanwhile) meanwhile();
+            for (const auto& d : syslog.WaitFor(1, 200ms))
+                entries.emplace_back(SyslogReceiver::MsgIdOf(d), SyslogReceiver::MessageOf(d));
+        }
+        return true;
+    }
+    static size_t Count(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& id) {
+        size_t n = 0;
+        for (const auto& e : entries) n += e.first == id;
+        return n;
+    }
 };
 
 }  // namespace
@@ -231,6 +278,35 @@ TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     EXPECT_EQ(Lines(batchOut), expectedLines);
     EXPECT_FALSE(fs::exists(dir.file("PWNED")));
     EXPECT_EQ(program.Stderr().find("Telwick:"), std::string::npos) << program.Stderr();
+}
+
+TEST_F(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
+    SyslogReceiver syslog;
+    modRegistry::SetSetting("config0", "3;;;0;1;0;;");
+    modRegistry::SetSetting("config1", "4;;;0;1;0;;");
+    Telwick program(L"", dir.file("stderr.txt"));
+    ASSERT_TRUE(WaitChecking(syslog)) << program.Stderr();
+    std::vector<std::pair<std::string, std::string>> entries;
+    int answered = 0;
+    const auto answer = [&] { answered += program.AnswerBoxes(); };
+
+    db->StopServer();  // the SQLite file moved away
+    EXPECT_TRUE(Collect(syslog, entries, [&] { return Count(entries, "111") >= 1; }, 30s, answer));
+    db->StartServer();
+    AddEvent("back");
+    // The program asks whether to open a new connection (answered yes); its
+    // reconnects back off, up to a minute between two, as on Linux.
+    EXPECT_TRUE(Collect(
+        syslog, entries, [&] { return Count(entries, "112") >= 1 && Count(entries, "110") >= 1; }, 120s, answer));
+    Collect(syslog, entries, [] { return false; }, 2s, answer);  // forty more checks: nothing said twice
+    EXPECT_EQ(Count(entries, "111"), 1u);
+    EXPECT_EQ(Count(entries, "112"), 1u);
+    for (const auto& [id, text] : entries) {
+        if (id == "110") EXPECT_EQ(text, Text("back"));
+        if (id == "111") EXPECT_EQ(text.rfind("Database connection lost: ", 0), 0u) << text;
+        if (id == "112") EXPECT_EQ(text, "Database connection restored");
+    }
+    RecordProperty("boxes_answered", answered);
 }
 
 TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
