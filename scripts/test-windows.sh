@@ -21,6 +21,19 @@ built=$(date +%s)
 # shellcheck source=scripts/test-env.sh
 source scripts/test-env.sh
 
+# unixODBC reads ODBCINI from the environment Wine started with, so a test
+# cannot point it elsewhere; it can add its own data source to this private
+# copy (unixODBC reads the file again at each connect). Set before Wine's
+# services start: a service (telwick.exe under the service manager) inherits
+# the environment of services.exe, and sees a test's data source only when
+# this is the file it names.
+if [ -n "${ODBCINI:-}" ] && [ -f "$ODBCINI" ]; then
+  cp "$ODBCINI" "$telwick_work/odbc.ini"
+else
+  : >"$telwick_work/odbc.ini"
+fi
+export ODBCINI=$telwick_work/odbc.ini
+
 # A private prefix, removed with the work folder. A crash must fail its test:
 # with the debugger entry empty Wine gives a non-zero status instead of
 # starting winedbg.
@@ -52,15 +65,6 @@ fi
 # odbc32 both open.
 export TELWICK_TEST_TMPDIR=$telwick_work/tmp
 mkdir -p "$TELWICK_TEST_TMPDIR"
-# unixODBC reads ODBCINI from the environment Wine started with, so a test
-# cannot point it elsewhere; it can add its own data source to this private
-# copy (unixODBC reads the file again at each connect).
-if [ -n "${ODBCINI:-}" ] && [ -f "$ODBCINI" ]; then
-  cp "$ODBCINI" "$telwick_work/odbc.ini"
-else
-  : >"$telwick_work/odbc.ini"
-fi
-export ODBCINI=$telwick_work/odbc.ini
 
 # One test at a time: the tests of one run share the prefix's registry
 # (HKLM\SOFTWARE\Corvane), which each ScopedHive empties.
