@@ -1,7 +1,9 @@
 // telwick.exe itself under Wine, beside this program: the command tails with
 // their one line on standard error; the program in a user's session (no
-// service manager) reporting the events of a SQLite file once each as entry
-// 110 with their exact text and handing them to a batch file; and the
+// service manager) reporting the events of a SQLite file or of the private
+// PostgreSQL once each as entry 110 with their exact text and handing them to
+// a batch file, and a lost database (the file moved away, the server stopped)
+// reported once as 111 and its return once as 112; and the
 // installed service started, paused, continued and stopped through the
 // service control manager, its checks held while it is paused. The entries of
 // the service itself are not read here (Wine's service manager passes no
@@ -174,22 +176,27 @@ bool WaitLines(const std::string& path, size_t count) {
     return true;
 }
 
-class TelwickExe : public ::testing::Test {
+// The cases run on a SQLite file and on the private PostgreSQL (a data-source
+// name in the Server setting), skipped with the reason when there is none.
+class TelwickExe : public ::testing::TestWithParam<DbKind> {
 protected:
     TempDir dir;
     std::unique_ptr<TestDatabase> db;
     std::string batch, batchOut;
 
     void SetUp() override {
+        TELWICK_SKIP_UNLESS_DB(GetParam());
         Telwick(L"-uninstall", dir.file("before.txt")).WaitExit();  // what an earlier run left
-        db = std::make_unique<TestDatabase>(DbKind::Sqlite);
+        db = std::make_unique<TestDatabase>(GetParam());
         modRegistry::SetSetting("Checkinterval", "50");
         batch = dir.file("on event.bat");
         batchOut = dir.file("batch.txt");
         // The batch file appends its %1; a path with a blank on purpose.
         std::ofstream(batch, std::ios::binary) << "@echo off\r\n>>\"%~dp0batch.txt\" echo %1\r\n";
     }
-    void TearDown() override { Telwick(L"-uninstall", dir.file("after.txt")).WaitExit(); }
+    void TearDown() override {
+        if (db) Telwick(L"-uninstall", dir.file("after.txt")).WaitExit();
+    }
     // Message 2 of the demo data: "Service %1 stopped unexpectedly" (no % of
     // its own, which Wine's cmd.exe would expand again).
     void AddEvent(const std::string& name) { db->AddEvent(3, 1, 5, 2, name); }
@@ -231,7 +238,8 @@ protected:
 
 }  // namespace
 
-TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
+TEST_P(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
+    if (GetParam() != DbKind::Sqlite) GTEST_SKIP() << "no database involved: run once";
     struct Case {
         const wchar_t* tail;
         int status;
@@ -251,7 +259,7 @@ TEST_F(TelwickExe, CommandTailsShowTheirResultAsOneLine) {
     }
 }
 
-TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
+TEST_P(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     SyslogReceiver syslog;  // TELWICK_SYSLOG_SOCKET=udp:..., inherited by the child
     modRegistry::SetSetting("config0", "3;;;0;1;1;" + batch + ";");
     modRegistry::SetSetting("config1", "4;;;0;1;0;;");
@@ -291,7 +299,10 @@ TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     EXPECT_EQ(program.Stderr().find("Telwick:"), std::string::npos) << program.Stderr();
 }
 
-TEST_F(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
+TEST_P(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
+    // A PostgreSQL server of the test's own, stopped and started again.
+    if (GetParam() == DbKind::Postgres)
+        db = std::make_unique<TestDatabase>(DbKind::Postgres, TestDatabase::Options{.ownServer = true});
     SyslogReceiver syslog;
     modRegistry::SetSetting("config0", "3;;;0;1;0;;");
     modRegistry::SetSetting("config1", "4;;;0;1;0;;");
@@ -301,7 +312,7 @@ TEST_F(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
     int answered = 0;
     const auto answer = [&] { answered += program.AnswerBoxes(); };
 
-    db->StopServer();  // the SQLite file moved away
+    db->StopServer();  // the SQLite file moved away, or the server stopped
     EXPECT_TRUE(Collect(syslog, entries, [&] { return Count(entries, "111") >= 1; }, 30s, answer));
     db->StartServer();
     AddEvent("back");
@@ -324,7 +335,7 @@ TEST_F(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
     RecordProperty("boxes_answered", answered);
 }
 
-TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
+TEST_P(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     modRegistry::SetSetting("config0", "3;;;0;0;1;" + batch + ";");
     ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
     Scm scm;
@@ -351,7 +362,7 @@ TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
 }
 
-TEST_F(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
+TEST_P(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
     // The batch program, then the box of the same row (nobody answers it).
     modRegistry::SetSetting("config0", "3;;;1;0;1;" + batch + ";");
     ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
@@ -370,3 +381,6 @@ TEST_F(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
     ASSERT_TRUE(scm.WaitFor(SERVICE_STOPPED));
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
 }
+
+INSTANTIATE_TEST_SUITE_P(Databases, TelwickExe, ::testing::Values(DbKind::Sqlite, DbKind::Postgres),
+                         DbKindParamName);
