@@ -111,12 +111,13 @@ INT_PTR CALLBACK ConfigurationsProc(HWND dlg, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
-void ShowConfigurationsDialog(HWND owner) {
+bool ShowConfigurationsDialog(HWND owner) {
     InitCommonControlsOnce();
     ConfigurationsDialog dialog;
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CONFIGURATIONS), owner, ConfigurationsProc,
-                    reinterpret_cast<LPARAM>(&dialog));
+    const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CONFIGURATIONS), owner,
+                                           ConfigurationsProc, reinterpret_cast<LPARAM>(&dialog));
     dialog.form.Form_Unload();
+    return result == IDOK;
 }
 
 }  // namespace telwick::dialogs::win

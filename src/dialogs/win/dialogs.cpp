@@ -17,14 +17,16 @@ namespace {
 bool configurationsOpen = false;
 }  // namespace
 
-void OpenConfigurations() {
-    if (configurationsOpen) return;
+bool win::OpenConfigurationList() {
+    if (configurationsOpen) return false;
     configurationsOpen = true;
     struct Reset {
         ~Reset() { configurationsOpen = false; }
     } reset;
-    win::ShowConfigurationsDialog(win::DialogOwner());
+    return ShowConfigurationsDialog(DialogOwner());
 }
+
+void OpenConfigurations() { win::OpenConfigurationList(); }
 
 bool ConfigurationsOpen() { return configurationsOpen; }
 

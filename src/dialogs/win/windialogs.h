@@ -29,7 +29,10 @@ void PrepareDialog(HWND dlg);
 // are closed; the editor returns the record it hands back (the edited one
 // after OK, "" after Cancel, the given one after the close box).
 void ShowDatabaseDialog(HWND owner);
-void ShowConfigurationsDialog(HWND owner);
+bool ShowConfigurationsDialog(HWND owner);  // true: closed with OK (saved)
+// The list as the neutral OpenConfigurations opens it (once at a time);
+// true when it was saved with OK.
+bool OpenConfigurationList();
 std::string ShowConfigurationDialog(HWND owner, const std::string& record);
 
 }  // namespace telwick::dialogs::win
