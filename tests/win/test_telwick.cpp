@@ -362,6 +362,36 @@ TEST_P(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
 }
 
+TEST_P(TelwickExe, TheServiceLoadsRecordsSavedElsewhereWhenTold) {
+    modRegistry::SetSetting("config0", "3;;;0;0;1;" + batch + ";");
+    ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
+    Scm scm;
+    ASSERT_TRUE(StartServiceW(scm.service, 0, nullptr));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
+    AddEvent("A");
+    ASSERT_TRUE(WaitLines(batchOut, 1));  // checking
+
+    // A record saved by the program of an administrator's session, which
+    // then tells the service.
+    modRegistry::SetSetting("config1", "4;;;0;0;1;" + batch + ";");
+    db->AddEvent(4, 1, 5, 2, std::string("before"));
+    ASSERT_TRUE(telwick::service::win::AskServiceToReload());
+    // The new monitor starts at the newest event: events of its computer go
+    // in until one is reported.
+    for (const auto end = Clock::now() + 20s; Lines(batchOut).size() < 2 && Clock::now() < end;) {
+        db->AddEvent(4, 1, 5, 2, std::string("after"));
+        for (const auto next = Clock::now() + 300ms; Lines(batchOut).size() < 2 && Clock::now() < next;)
+            std::this_thread::sleep_for(20ms);
+    }
+    const auto lines = Lines(batchOut);
+    ASSERT_GE(lines.size(), 2u);
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], "\"" + Text("after") + "\"");
+
+    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_STOPPED));
+    EXPECT_FALSE(telwick::service::win::AskServiceToReload());  // not running: refused, nothing else
+}
+
 TEST_P(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
     // The batch program, then the box of the same row (nobody answers it).
     modRegistry::SetSetting("config0", "3;;;1;0;1;" + batch + ";");

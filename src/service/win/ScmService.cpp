@@ -5,6 +5,8 @@
 #include "platform/syslog.h"
 #include "service/win/windowthread.h"
 
+#include <sddl.h>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,22 @@ public:
 private:
     SC_HANDLE handle_;
 };
+
+// The service's access list: the default one, except that the interactive
+// and service logons may no longer send the user-defined controls (they may
+// still query it). What a user-defined control does (a reload) is then for
+// the same callers as stop, pause and continue: SYSTEM and the administrators.
+bool LimitUserDefinedControls(SC_HANDLE service) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCSWLORC;;;IU)"
+            L"(A;;CCLCSWLORC;;;SU)",
+            SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    const bool set = SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor) != 0;
+    LocalFree(descriptor);
+    return set;
+}
 
 bool RegisterEventSource(const std::wstring& executable) {
     HKEY key = nullptr;
@@ -120,9 +138,9 @@ bool ScmService::Install() {
     if (!service) return false;
     SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(DescriptionW)};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
-    if (!RegisterEventSource(exe)) {
-        // All or nothing: a service whose entries Event Viewer cannot read
-        // is not installed.
+    if (!LimitUserDefinedControls(service.get()) || !RegisterEventSource(exe)) {
+        // All or nothing: a service whose entries Event Viewer cannot read,
+        // or that anyone logged on could make reload, is not installed.
         DeleteService(service.get());
         return false;
     }
@@ -186,6 +204,13 @@ void ScmService::RunServiceMain() {
         status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     }
     Report(SERVICE_START_PENDING);
+    // Installed by other means (an installer) the service may have the
+    // default access list: the service (its owner) narrows it itself.
+    {
+        ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        ScHandle service(manager ? OpenServiceW(manager.get(), ServiceNameW, READ_CONTROL | WRITE_DAC) : nullptr);
+        if (service) LimitUserDefinedControls(service.get());
+    }
     if (!PostToWindowThread([this] { RaiseStart(); })) {
         Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 1);
         return;
@@ -240,6 +265,14 @@ DWORD ScmService::HandleControl(DWORD control) {
         PostToWindowThread([this] {
             if (!requests_ || platform::StopRequested()) return;
             Report(requests_->OnContinue() ? SERVICE_RUNNING : SERVICE_PAUSED);
+        });
+        return NO_ERROR;
+    case ReloadControl:
+        // The service manager let it through only for callers allowed to
+        // control the service.
+        if (!reload_ || platform::StopRequested()) return ERROR_CALL_NOT_IMPLEMENTED;
+        PostToWindowThread([this] {
+            if (!platform::StopRequested()) reload_();
         });
         return NO_ERROR;
     default: return ERROR_CALL_NOT_IMPLEMENTED;
@@ -317,6 +350,13 @@ void ScmService::Finish(int status) {
     else
         Report(SERVICE_STOPPED);
     if (finished_) SetEvent(finished_);
+}
+
+bool AskServiceToReload() {
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceW(manager.get(), ServiceNameW, SERVICE_USER_DEFINED_CONTROL) : nullptr);
+    SERVICE_STATUS status{};
+    return service && ControlService(service.get(), ReloadControl, &status);
 }
 
 }  // namespace telwick::service::win

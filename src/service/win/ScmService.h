@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,17 @@ constexpr DWORD WaitHintMs = 3000;
 // does not answer), the process reports itself stopped and ends here, inside
 // the wait hint.
 constexpr DWORD StopGraceMs = 2000;
+
+// The service's own control: reload the monitors from the settings (the
+// records saved in an administrator's session). Only callers allowed to
+// control the service may send it: its access list gives the user-defined
+// controls to SYSTEM and the administrators only.
+constexpr DWORD ReloadControl = 128;
+
+// Asks the installed service to reload its monitors (OpenServiceW with
+// SERVICE_USER_DEFINED_CONTROL, ControlService). False when it is not
+// installed, not running, or refuses; nothing else happens then.
+bool AskServiceToReload();
 
 // Where the event source is registered.
 inline const wchar_t* const EventSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Telwick";
@@ -67,6 +79,9 @@ public:
     // unloaded: the service manager hears "stopped" (with the failure status
     // when the start failed) and the dispatcher's thread ends.
     void Finish(int status);
+    // What a reload control does; it runs as an event of the window's thread.
+    // Without one the control is refused.
+    void setReloadHandler(std::function<void()> reload) { reload_ = std::move(reload); }
 
     bool debug() const { return debug_; }
     // True once the service manager dispatched us (not run from a console).
@@ -88,6 +103,7 @@ private:
     bool interactive_ = false;
     bool debug_ = false;
     int32_t controls_ = 0;
+    std::function<void()> reload_;
 
     std::thread dispatcher_;
     std::mutex statusMutex_;

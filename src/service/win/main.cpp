@@ -70,6 +70,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     win::TrayWindow view;
     telwick::service::SystemTrayForm form(view, control);
     view.Attach(form);
+    // Records saved in an administrator's session reach the service: it loads
+    // the monitors again before its next check.
+    control.setReloadHandler([&view] { view.RequestReload(); });
 
     // The program may be ended from deep inside a check or a dialog (no server,
     // the database given up): release what the window holds, tell the service

@@ -1,9 +1,14 @@
+// Before <windows.h> (which traywindow.h brings): it keeps the control's
+// StartService its name.
+#include "service/win/ScmService.h"
+
 #include "service/win/traywindow.h"
 
 #include <string_view>
 
 #include "dialogs/dialogs.h"
 #include "dialogs/win/resource.h"
+#include "dialogs/win/windialogs.h"
 #include "monitor/modMain.h"
 #include "platform/win/messagebox.h"
 #include "service/win/windowthread.h"
@@ -109,11 +114,14 @@ void TrayWindow::Tick() {
         skipped_ = true;
         return;
     }
-    if (skipped_) {
+    if ((skipped_ || reloadPending_) && !ticking_) {
         // Taken over from the other one, which acted on the events up to now:
         // the monitors start again from the newest event, so that none is
-        // acted on twice.
+        // acted on twice. The same load after a reload request: the records
+        // saved elsewhere, loaded as the list's OK loads them there. Never
+        // under a check that is still walking the monitors.
         skipped_ = false;
+        reloadPending_ = false;
         try {
             modMain::LoadMonitorings();
         } catch (...) {
@@ -121,6 +129,15 @@ void TrayWindow::Tick() {
         }
     }
     held_ = true;
+    const bool outer = !ticking_;
+    ticking_ = true;
+    struct Reset {
+        bool& flag;
+        bool outer;
+        ~Reset() {
+            if (outer) flag = false;
+        }
+    } reset{ticking_, outer};
     form_->tmrTimer_Timer();
 }
 
@@ -221,7 +238,12 @@ void TrayWindow::EndEventLoop(int status) { EndMessageLoop(status); }
 
 void TrayWindow::RunLater(std::function<void()> task) { PostToWindowThread(std::move(task)); }
 
-void TrayWindow::OpenConfigurations() { telwick::dialogs::OpenConfigurations(); }
+void TrayWindow::OpenConfigurations() {
+    // Saved with OK: this program's monitors are loaded again already; when
+    // another Telwick checks (the service), it is told to load them too. If
+    // it is not there or refuses, nothing else happens.
+    if (telwick::dialogs::win::OpenConfigurationList() && !lock_.held()) AskServiceToReload();
+}
 
 bool TrayWindow::ConfigurationsOpen() const { return telwick::dialogs::ConfigurationsOpen(); }
 

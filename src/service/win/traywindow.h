@@ -45,6 +45,11 @@ public:
     bool ConfigurationsOpen() const override;
     void OpenDatabaseSettings() override;
 
+    // The monitors are loaded again from the settings before the next check
+    // (the service told that records were saved in another session); a
+    // check running now, perhaps held in a box, goes on with the old ones.
+    void RequestReload() { reloadPending_ = true; }
+
     HMENU popupMenu() const { return menu_; }
     bool iconShown() const { return iconShown_; }
     const CheckLock& checkLock() const { return lock_; }
@@ -75,6 +80,8 @@ private:
     CheckLock lock_;
     bool held_ = false;     // this process held the lock at the last tick
     bool skipped_ = false;  // a tick was skipped for another holder since
+    bool reloadPending_ = false;
+    bool ticking_ = false;  // a check runs (a tick inside it is a nested one)
 };
 
 }  // namespace telwick::service::win
