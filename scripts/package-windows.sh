@@ -31,7 +31,6 @@ prefix=
 cleanup() {
   if [ -n "$prefix" ]; then
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-    rm -rf "$prefix"
   fi
   rm -rf "$stage"
 }
@@ -54,7 +53,7 @@ q "UPDATE \`Component\` SET \`Attributes\` = 272 WHERE \`Component\` = 'Settings
 q "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('SettingsKey', 2, 'SOFTWARE\\Corvane\\Telwick', '+', 'SettingsKey')"
 
 if [ "$check" = 1 ]; then
-  prefix=$(mktemp -d)/wine
+  prefix=$stage/wine
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   quiet() { "$@" 2> >(grep -v -i -e wine32 -e multiarch -e dpkg -e '^$' >&2); }
   wineboot -i >/dev/null 2>&1

@@ -21,6 +21,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,6 +41,34 @@ fs::path Folder() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return fs::path(path).parent_path();
+}
+
+// The open boxes (dialogs) of a process; with answer, each is answered with its
+// default button, as a person at the desktop would: Yes to a question.
+int Boxes(DWORD process, bool answer) {
+    struct Search {
+        DWORD process;
+        bool answer;
+        int found;
+    } search{process, answer, 0};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t kind[16] = {};
+            GetClassNameW(window, kind, 16);
+            if (owner != s->process || std::wstring(kind) != L"#32770") return TRUE;
+            ++s->found;
+            if (s->answer) {
+                const LRESULT def = SendMessageW(window, DM_GETDEFID, 0, 0);
+                const WORD button = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDYES;
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // telwick.exe as a child with its standard error in a file.
@@ -77,6 +107,8 @@ public:
     }
     std::string Stderr() const { return ReadFile(stderrFile_); }
 
+    int AnswerBoxes() const { return Boxes(info_.dwProcessId, true); }
+
 private:
     std::string stderrFile_;
     PROCESS_INFORMATION info_{};
@@ -103,6 +135,14 @@ struct Scm {
     bool Control(DWORD control) {
         SERVICE_STATUS status{};
         return ControlService(service, control, &status) != 0;
+    }
+    DWORD ProcessId() {
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                    sizeof(status), &needed)
+                   ? status.dwProcessId
+                   : 0;
     }
 };
 
@@ -169,6 +209,24 @@ protected:
         }
         return false;
     }
+    // Collects the entries (number, text) until the condition holds or the
+    // patience is used up, doing meanwhile what is given.
+    static bool Collect(SyslogReceiver& syslog, std::vector<std::pair<std::string, std::string>>& entries,
+                        const std::function<bool()>& done, std::chrono::milliseconds patience,
+                        const std::function<void()>& meanwhile = {}) {
+        for (const auto end = Clock::now() + patience; !done();) {
+            if (Clock::now() > end) return false;
+            if (meanwhile) meanwhile();
+            for (const auto& d : syslog.WaitFor(1, 200ms))
+                entries.emplace_back(SyslogReceiver::MsgIdOf(d), SyslogReceiver::MessageOf(d));
+        }
+        return true;
+    }
+    static size_t Count(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& id) {
+        size_t n = 0;
+        for (const auto& e : entries) n += e.first == id;
+        return n;
+    }
 };
 
 }  // namespace
@@ -233,6 +291,39 @@ TEST_F(TelwickExe, InAUsersSessionEventsAreReportedOnceWithTheirExactText) {
     EXPECT_EQ(program.Stderr().find("Telwick:"), std::string::npos) << program.Stderr();
 }
 
+TEST_F(TelwickExe, ALostDatabaseIsReportedOnceAndSoIsItsReturn) {
+    SyslogReceiver syslog;
+    modRegistry::SetSetting("config0", "3;;;0;1;0;;");
+    modRegistry::SetSetting("config1", "4;;;0;1;0;;");
+    Telwick program(L"", dir.file("stderr.txt"));
+    ASSERT_TRUE(WaitChecking(syslog)) << program.Stderr();
+    std::vector<std::pair<std::string, std::string>> entries;
+    int answered = 0;
+    const auto answer = [&] { answered += program.AnswerBoxes(); };
+
+    db->StopServer();  // the SQLite file moved away
+    EXPECT_TRUE(Collect(syslog, entries, [&] { return Count(entries, "111") >= 1; }, 30s, answer));
+    db->StartServer();
+    AddEvent("back");
+    // The program asks whether to open a new connection (answered yes); its
+    // reconnects back off, up to a minute between two, as on Linux.
+    EXPECT_TRUE(Collect(
+        syslog, entries, [&] { return Count(entries, "112") >= 1 && Count(entries, "110") >= 1; }, 120s, answer));
+    Collect(syslog, entries, [] { return false; }, 2s, answer);  // forty more checks: nothing said twice
+    EXPECT_EQ(Count(entries, "111"), 1u);
+    EXPECT_EQ(Count(entries, "112"), 1u);
+    for (const auto& [id, text] : entries) {
+        if (id == "110") {
+            EXPECT_EQ(text, Text("back"));
+        } else if (id == "111") {
+            EXPECT_EQ(text.rfind("Database connection lost: ", 0), 0u) << text;
+        } else if (id == "112") {
+            EXPECT_EQ(text, "Database connection restored");
+        }
+    }
+    RecordProperty("boxes_answered", answered);
+}
+
 TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     modRegistry::SetSetting("config0", "3;;;0;0;1;" + batch + ";");
     ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
@@ -253,6 +344,26 @@ TEST_F(TelwickExe, TheServiceChecksUntilPausedAndAgainAfterTheContinue) {
     ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
     ASSERT_TRUE(WaitLines(batchOut, 2));
     EXPECT_EQ(Lines(batchOut), (std::vector<std::string>{"\"" + Text("A") + "\"", "\"" + Text("B") + "\""}));
+
+    const auto asked = Clock::now();
+    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_STOPPED));
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
+}
+
+TEST_F(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
+    // The batch program, then the box of the same row (nobody answers it).
+    modRegistry::SetSetting("config0", "3;;;1;0;1;" + batch + ";");
+    ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
+    Scm scm;
+    ASSERT_TRUE(StartServiceW(scm.service, 0, nullptr));
+    ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
+    AddEvent("A");
+    ASSERT_TRUE(WaitLines(batchOut, 1));  // the check has reached its box
+    // (Wine has no session 0: the service's box is a window of its desktop.)
+    const auto shown = Clock::now() + 20s;
+    while (Boxes(scm.ProcessId(), false) == 0 && Clock::now() < shown) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(Boxes(scm.ProcessId(), false), 1);
 
     const auto asked = Clock::now();
     ASSERT_TRUE(scm.Control(SERVICE_CONTROL_STOP));
