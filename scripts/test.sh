@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds into build/, starts a private PostgreSQL and
-# runs every test: the whole suite, a short fuzz run of each parser, and the
-# whole suite again built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# runs every test: the whole suite, the portable suites cross-built for Windows
+# under Wine, a short fuzz run of each parser, and the whole suite again built
+# with AddressSanitizer and UndefinedBehaviorSanitizer.
 # Then build/RELIABILITY.md is written from the figures of this run (the
 # committed docs/RELIABILITY.md changes only with
 # scripts/reliability-report.sh --update-docs). Nothing is written outside
@@ -26,6 +27,10 @@ status=0
 echo "== tests"
 ctest --test-dir build --output-on-failure -j2 --timeout 600 || status=1
 timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person sees it
+
+echo "== the Windows program: cross-built, its portable tests under Wine"
+bash scripts/test-windows.sh || status=1
+timeout 300 bash scripts/screenshots-windows.sh || status=1  # telwick.exe as a person sees it
 
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1

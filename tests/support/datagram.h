@@ -1,9 +1,11 @@
-// The far end of a Unix datagram socket, as the tests play it: the system
-// logger, the service manager's notify socket.
+// The far end of a datagram socket, as the tests play it: the system logger,
+// the service manager's notify socket. On Linux a Unix datagram socket; on
+// Windows a UDP port on the loopback.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,8 +15,10 @@
 namespace telwick::test {
 
 // A datagram socket bound at a path (a leftover file there is removed first),
-// or at an abstract name when the path starts with '@'. Throws when it cannot
-// bind.
+// or at an abstract name when the path starts with '@'; or, given
+// "udp:HOST:PORT", a UDP socket there (port 0: a free one). On Windows every
+// other path means "udp:127.0.0.1:0". path() names the socket as a sender
+// reaches it (with the port it got). Throws when it cannot bind.
 class DatagramListener {
 public:
     explicit DatagramListener(const std::string& path);
@@ -22,12 +26,15 @@ public:
     DatagramListener(const DatagramListener&) = delete;
     DatagramListener& operator=(const DatagramListener&) = delete;
     const std::string& path() const { return path_; }
-    int fd() const { return fd_; }
+    // The socket (a SOCKET on Windows), -1 once closed.
+    std::intptr_t fd() const { return fd_; }
     // Stops listening; the socket file stays, with nobody behind it.
     void Close();
 
     // The next datagram, waited for up to timeout.
     std::optional<std::string> Receive(std::chrono::milliseconds timeout);
+    // Waits up to timeout for a datagram to read; true when one is there.
+    bool WaitReadable(std::chrono::milliseconds timeout);
     // A datagram already queued, without waiting.
     std::optional<std::string> ReceiveQueued();
     // Every datagram that arrives within 50 ms after the last one (the first one
@@ -41,7 +48,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    std::intptr_t fd_ = -1;
     std::vector<char> buffer_ = std::vector<char>(1 << 20);
 };
 

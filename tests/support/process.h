@@ -2,7 +2,9 @@
 // forked child, and the end of the program turned into an exception.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <chrono>
 #include <functional>
@@ -32,6 +34,10 @@ public:
 // left out unless set gives them.
 std::vector<std::string> EnvironmentWith(const std::map<std::string, std::string>& set,
                                          const std::set<std::string>& removed = {});
+
+#ifndef _WIN32
+// Children are started the POSIX way; on Windows the tests that need them are
+// not built.
 
 // How a child starts: its environment (empty: this process's), where its
 // standard streams go (empty: inherited; stdin defaults to /dev/null), whether
@@ -78,5 +84,6 @@ private:
 // 127 when it could not start).
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
                const std::map<std::string, std::string>& env = {});
+#endif
 
 }  // namespace telwick::test

@@ -1,5 +1,6 @@
 #include "support/testdb.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "database/backend.h"
 #include "settings/crypt.h"
@@ -83,8 +85,34 @@ std::string EnvFileValue(const std::string& text, const std::string& key) {
     return {};
 }
 
+// A shell command of the host: through std::system, or under Wine (whose
+// cmd.exe has no bash) as a Unix program started with start /unix, which
+// neither waits nor hands back a status: its script leaves the status in a
+// file, waited for (in TELWICK_TEST_TMPDIR, a Unix path under Wine).
+int RunShell(const std::string& command) {
+    if (!telwick::test::OnWindows) return std::system(command.c_str());
+    const std::string base = std::filesystem::temp_directory_path().generic_string();
+    const std::string dir =
+        (Env("TELWICK_TEST_TMPDIR").empty() ? base : Env("TELWICK_TEST_TMPDIR")) + "/shell-" + RandomHex(6);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/run.sh", std::ios::binary)
+        << command << "\necho $? >" << dir << "/status.tmp && mv " << dir << "/status.tmp " << dir << "/status\n";
+    int rc = std::system(("start /unix /bin/bash " + dir + "/run.sh").c_str());
+    if (rc == 0) {
+        rc = -1;
+        for (int i = 0; i < 1200 && rc == -1; ++i) {
+            std::ifstream status(dir + "/status");
+            if (!(status >> rc)) rc = -1;
+            if (rc == -1) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return rc;
+}
+
 void RunOrThrow(const std::string& command) {
-    const int rc = std::system(command.c_str());
+    const int rc = RunShell(command);
     if (rc != 0) throw std::runtime_error("command failed (" + std::to_string(rc) + "): " + command);
 }
 
@@ -131,6 +159,10 @@ std::string DbKindParamName(const ::testing::TestParamInfo<DbKind>& info) { retu
 
 bool PostgresAvailable() { return !Env("TELWICK_PG_DSN").empty(); }
 
+bool OwnPostgresAvailable() { return PostgresAvailable(); }
+
+std::string OwnPostgresSkipReason() { return PostgresSkipReason(); }
+
 std::string PostgresSkipReason() {
     return "no PostgreSQL test server: TELWICK_PG_DSN is not set (start one with "
            "'bash scripts/pg-test-env.sh start DIR' and 'source DIR/env', as scripts/test.sh does)";
@@ -156,9 +188,8 @@ TestDatabase::~TestDatabase() {
         if (!running_) StartServer();
         if (kind_ == DbKind::Postgres && options_.ownServer) {
             CloseWriter();
-            std::system(("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " stop " +
-                         ShellQuote(pgDir_) + " >/dev/null 2>&1")
-                            .c_str());
+            RunShell("bash " + ShellQuote(SourceDir() + "/scripts/pg-test-env.sh") + " stop " +
+                     ShellQuote(pgDir_) + " >/dev/null 2>&1");
         } else if (kind_ == DbKind::Postgres && !schema_.empty()) {
             // A reader still holding the tables must not hang the end of the test.
             Exec("SET lock_timeout = '2s'");
@@ -230,8 +261,12 @@ void TestDatabase::CreatePostgres() {
 
 void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connSettings) {
     server_ = dsn;
-    const std::string ini = dir_.file("odbc.ini");
-    std::ofstream out(ini);
+    // Under Wine the host's unixODBC reads ODBCINI from the environment the
+    // process started with, so the data source goes into that file (it reads
+    // the file again at each connect); elsewhere into a file of this test's own.
+    const bool shared = telwick::test::OnWindows && !Env("ODBCINI").empty();
+    const std::string ini = shared ? Env("ODBCINI") : dir_.file("odbc.ini");
+    std::ofstream out(ini, shared ? std::ios::app : std::ios::trunc);
     out << "[" << server_ << "]\n"
         << "Driver = PostgreSQL Unicode\n"
         << "Servername = " << pgHost_ << "\n"
@@ -244,7 +279,7 @@ void TestDatabase::WriteOdbcIni(const std::string& dsn, const std::string& connS
         << "Debug = 0\n";
     if (!connSettings.empty()) out << "ConnSettings = " << connSettings << "\n";
     out.close();
-    odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
+    if (!shared) odbcIni_ = std::make_unique<ScopedEnv>("ODBCINI", ini);
 }
 
 void TestDatabase::OpenWriter() {
@@ -382,6 +417,8 @@ void TestDatabase::StartServer() {
 
 void DbTest::SetUp() {
     TELWICK_SKIP_UNLESS_DB(GetParam());
+    if (GetParam() == DbKind::Postgres && DatabaseOptions().ownServer && !OwnPostgresAvailable())
+        GTEST_SKIP() << OwnPostgresSkipReason();
     hive_ = std::make_unique<ScopedHive>();
     db_ = std::make_unique<TestDatabase>(GetParam(), DatabaseOptions());
 }

@@ -31,6 +31,10 @@ std::string DbKindName(DbKind kind);  // "Sqlite", "Postgres"
 bool PostgresAvailable();
 // The message of the skip when it is not.
 std::string PostgresSkipReason();
+// True when a test may also run a PostgreSQL server of its own (ownServer)
+// with scripts/pg-test-env.sh (under Wine as a Unix program of the host).
+bool OwnPostgresAvailable();
+std::string OwnPostgresSkipReason();
 // The source folder (TELWICK_SOURCE_DIR, else found from this file's path).
 std::string SourceDir();
 

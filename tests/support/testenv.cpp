@@ -1,11 +1,14 @@
 #include "support/testenv.h"
 
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,10 +21,43 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+void SetEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), "");
+#else
+    unsetenv(name.c_str());
+#endif
+}
+
 TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "telwick-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    // A new folder with a random name; create_directory fails on a name taken.
+    static std::mt19937_64 random{std::random_device{}()};
+    // $TELWICK_TEST_TMPDIR when set: under Wine a Unix path there (/tmp/...)
+    // names the same file for the Windows program and for the host's
+    // libraries behind it (the SQLite ODBC driver), which C:\ does not.
+    const char* chosen = std::getenv("TELWICK_TEST_TMPDIR");
+    const auto base = chosen && *chosen ? std::filesystem::path(chosen) : std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "telwick-test-%012llx",
+                      static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+        std::error_code ec;
+        if (std::filesystem::create_directory(base / name, ec)) {
+            std::filesystem::permissions(base / name, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, ec);
+            path_ = (base / name).generic_string();  // forward slashes on both systems
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -34,14 +70,14 @@ ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(
         old_ = old;
         hadOld_ = true;
     }
-    setenv(name.c_str(), value.c_str(), 1);
+    SetEnv(name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
     if (hadOld_)
-        setenv(name_.c_str(), old_.c_str(), 1);
+        SetEnv(name_, old_);
     else
-        unsetenv(name_.c_str());
+        UnsetEnv(name_);
 }
 
 ScopedHive::ScopedHive() : path_(dir_.file("registry.db")) {
@@ -49,29 +85,36 @@ ScopedHive::ScopedHive() : path_(dir_.file("registry.db")) {
         old_ = old;
         hadOld_ = true;
     }
-    setenv("TELWICK_REGISTRY", path_.c_str(), 1);
+    SetEnv("TELWICK_REGISTRY", path_);
+#ifdef _WIN32
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane");
+#endif
 }
 
 ScopedHive::~ScopedHive() {
+#ifdef _WIN32
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane");
+#endif
     if (hadOld_)
-        setenv("TELWICK_REGISTRY", old_.c_str(), 1);
+        SetEnv("TELWICK_REGISTRY", old_);
     else
-        unsetenv("TELWICK_REGISTRY");
+        UnsetEnv("TELWICK_REGISTRY");
 }
 
-SyslogReceiver::SyslogReceiver() : path_(dir_.file("log.sock")), listener_(path_) {
+SyslogReceiver::SyslogReceiver() : listener_(dir_.file("log.sock")) {
+    path_ = listener_.path();  // on Windows the UDP port it got
     if (const char* old = std::getenv("TELWICK_SYSLOG_SOCKET")) {
         old_ = old;
         hadOld_ = true;
     }
-    setenv("TELWICK_SYSLOG_SOCKET", path_.c_str(), 1);
+    SetEnv("TELWICK_SYSLOG_SOCKET", path_);
 }
 
 SyslogReceiver::~SyslogReceiver() {
     if (hadOld_)
-        setenv("TELWICK_SYSLOG_SOCKET", old_.c_str(), 1);
+        SetEnv("TELWICK_SYSLOG_SOCKET", old_);
     else
-        unsetenv("TELWICK_SYSLOG_SOCKET");
+        UnsetEnv("TELWICK_SYSLOG_SOCKET");
 }
 
 std::vector<std::string> SyslogReceiver::Drain(std::chrono::milliseconds firstWait) {
@@ -112,14 +155,20 @@ std::string SyslogReceiver::MessageOf(const std::string& d) {
 namespace {
 // Every test program starts with the folders of this build and Qt's offscreen
 // platform, unless its caller set them otherwise.
+void SetDefault(const char* name, const std::string& value) {
+    if (!std::getenv(name)) telwick::test::SetEnv(name, value);
+}
+
 struct DefaultEnvironment {
     DefaultEnvironment() {
-        setenv("TELWICK_SOURCE_DIR", TELWICK_SOURCE_DIR_DEFAULT, 0);
-        setenv("TELWICK_BINARY_DIR", TELWICK_BINARY_DIR_DEFAULT, 0);
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        SetDefault("TELWICK_SOURCE_DIR", TELWICK_SOURCE_DIR_DEFAULT);
+        SetDefault("TELWICK_BINARY_DIR", TELWICK_BINARY_DIR_DEFAULT);
+#ifndef _WIN32
+        SetDefault("QT_QPA_PLATFORM", "offscreen");
         // What Qt keeps for the user (the file dialog's history) goes into the
         // build, never into the home folder of whoever runs the tests.
-        setenv("XDG_CONFIG_HOME", (std::string(TELWICK_BINARY_DIR_DEFAULT) + "/test-config").c_str(), 1);
+        telwick::test::SetEnv("XDG_CONFIG_HOME", std::string(TELWICK_BINARY_DIR_DEFAULT) + "/test-config");
+#endif
     }
 } defaultEnvironment;
 }  // namespace

@@ -10,7 +10,8 @@
 
 namespace telwick::test {
 
-// A private temporary folder, removed with everything in it at the end.
+// A private temporary folder (in $TELWICK_TEST_TMPDIR when set, else the
+// system's), removed with everything in it at the end.
 class TempDir {
 public:
     TempDir();
@@ -25,7 +26,10 @@ private:
 };
 
 // Points TELWICK_REGISTRY at a fresh hive file in a private folder (the file
-// itself is not created) and restores the old value at the end.
+// itself is not created) and restores the old value at the end. On Windows the
+// store is the registry of the machine (the test run's own Wine prefix):
+// HKLM\SOFTWARE\Corvane is removed at the start and at the end instead, so
+// the tests there run one at a time.
 class ScopedHive {
 public:
     ScopedHive();
@@ -40,8 +44,9 @@ private:
     bool hadOld_ = false;
 };
 
-// A datagram listener in a private folder, with TELWICK_SYSLOG_SOCKET pointed
-// at it for the life of the object.
+// A datagram listener in a private folder (on Windows a UDP port on the
+// loopback, named udp:127.0.0.1:PORT), with TELWICK_SYSLOG_SOCKET pointed at
+// it for the life of the object.
 class SyslogReceiver {
 public:
     SyslogReceiver();
@@ -65,8 +70,21 @@ private:
     bool hadOld_ = false;
 };
 
+// True in the Windows build: for the few cases that stand on what only POSIX
+// gives (sh, the execute bit, /proc, a datagram queue that pushes back).
+#ifdef _WIN32
+inline constexpr bool OnWindows = true;
+#else
+inline constexpr bool OnWindows = false;
+#endif
+
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// Sets or removes an environment variable of this process (on Windows an
+// empty value removes it too).
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
