@@ -17,7 +17,7 @@ packages=(
   # The Windows program: cross compiler, resources and message tables, Wine to
   # run its tests, the MSI and a tray host for its desktop.
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64 msitools tint2
+  wine wine64 msitools wixl tint2
 )
 
 missing=()

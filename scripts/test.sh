@@ -6,7 +6,7 @@
 # Then build/RELIABILITY.md is written from the figures of this run (the
 # committed docs/RELIABILITY.md changes only with
 # scripts/reliability-report.sh --update-docs). Nothing is written outside
-# build/, build-asan/ and build-fuzz/.
+# build/, build-windows/, build-asan/ and build-fuzz/ (and temporary folders).
 # Exit status 0 only when all of it passed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +30,7 @@ timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person s
 
 echo "== the Windows program: cross-built, its portable tests under Wine"
 bash scripts/test-windows.sh || status=1
+bash scripts/package-windows.sh "$top/build-windows" --check || status=1  # the MSI installed and removed
 timeout 300 bash scripts/screenshots-windows.sh || status=1  # telwick.exe as a person sees it
 
 echo "== fuzzing, a few seconds a target"
