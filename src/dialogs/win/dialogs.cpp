@@ -10,6 +10,7 @@
 #include "database/modDatabase.h"
 #include "dialogs/win/resource.h"
 #include "platform/messagebox.h"
+#include "platform/win/wide.h"
 
 namespace telwick::dialogs {
 
@@ -45,25 +46,9 @@ void InstallDatabaseDialog() {
 
 namespace telwick::dialogs::win {
 
-std::wstring Widen(std::string_view text) {
-    if (text.empty()) return {};
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
-    return out;
-}
+std::wstring Widen(std::string_view text) { return platform::win::Widen(text); }
 
-std::string Narrow(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
-    return out;
-}
+std::string Narrow(std::wstring_view text) { return platform::win::Narrow(text); }
 
 std::string ControlText(HWND dlg, int id) {
     const HWND control = GetDlgItem(dlg, id);

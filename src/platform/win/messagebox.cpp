@@ -9,27 +9,9 @@
 #include <vector>
 
 #include "platform/consoleline.h"
+#include "platform/win/wide.h"
 
 namespace telwick::platform {
-
-namespace {
-ConsoleMessageBox consoleHost;
-MessageBoxHost* installedHost = nullptr;
-}  // namespace
-
-Answer ConsoleMessageBox::Show(const std::string& text, const std::string& title, Buttons buttons) {
-    // The text may come from remote computers: it stays one line.
-    WriteStandardError(EscapeControlCharacters("[" + title + "] " + text) + "\n");
-    return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-}
-
-MessageBoxHost& MessageBoxes() { return installedHost ? *installedHost : consoleHost; }
-
-void SetMessageBoxHost(MessageBoxHost* host) { installedHost = host; }
-
-Answer ShowMessage(const std::string& text, const std::string& title, Buttons buttons) {
-    return MessageBoxes().Show(text, title, buttons);
-}
 
 bool HasDisplay() { return win::HasVisibleDesktop(); }
 
@@ -38,16 +20,6 @@ bool HasDisplay() { return win::HasVisibleDesktop(); }
 namespace telwick::platform::win {
 
 namespace {
-
-std::wstring Widen(std::string_view text) {
-    if (text.empty()) return {};
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
-    return out;
-}
 
 // Line ends as an edit control wants them: CR LF.
 std::wstring WithCrLf(const std::wstring& text) {

@@ -11,21 +11,14 @@
 #include "dialogs/win/windialogs.h"
 #include "monitor/modMain.h"
 #include "platform/win/messagebox.h"
+#include "platform/win/wide.h"
 #include "service/win/windowthread.h"
 
 namespace telwick::service::win {
 
 namespace {
 
-std::wstring Widen(std::string_view text) {
-    if (text.empty()) return {};
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
-    return out;
-}
+using platform::win::Widen;
 
 // The program's icon in the size of the notification area at the window's dpi.
 HICON LoadTrayIcon(HWND window) {
