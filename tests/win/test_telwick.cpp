@@ -484,7 +484,7 @@ TEST_P(TelwickStop, EndsWithinItsWaitHintReportingNothingTwice) {
     // The goal is the wait hint; five times it leaves room for a loaded machine
     // and still catches a stop that waits for the check.
     EXPECT_LT(ms, 5 * static_cast<long long>(telwick::service::win::WaitHintMs));
-    // Anything else ends the usual way, well before the guard would.
+    // Unless a driver call holds the check, it ends the usual way, before the guard.
     if (!c.driverHolds) {
         EXPECT_LT(ms, static_cast<long long>(telwick::service::win::StopGraceMs));
     }
