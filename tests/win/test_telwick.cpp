@@ -427,21 +427,24 @@ public:
     // Events of the checked computer, each with a text of its own, in one statement.
     void AddWindow(int count) {
         const std::string rows = "3, 1, 5, 2, 'w' || x";
-        db->Exec(Kind() == DbKind::Postgres
-                     ? "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
-                           rows + " FROM generate_series(1, " + std::to_string(count) + ") AS x"
-                     : "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
-                           std::to_string(count) +
-                           ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
-                           rows + " FROM n");
+        db->Exec(
+            Kind() == DbKind::Postgres
+                ? "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                      rows + " FROM generate_series(1, " + std::to_string(count) + ") AS x"
+                : "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                      std::to_string(count) +
+                      ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                      rows + " FROM n");
     }
 };
 
 // One box of the service's is open (Wine has no session 0: it is a window of its desktop).
 bool WaitBox(DWORD process) {
     for (const auto end = Clock::now() + 20s; Boxes(process, false) == 0;)
-        if (Clock::now() > end) return false;
-        else std::this_thread::sleep_for(20ms);
+        if (Clock::now() > end)
+            return false;
+        else
+            std::this_thread::sleep_for(20ms);
     return Boxes(process, false) == 1;
 }
 
@@ -465,7 +468,8 @@ TEST_P(TelwickStop, EndsWithinItsWaitHintReportingNothingTwice) {
     if (c.needs == StopCase::SqliteFile && Kind() != DbKind::Sqlite) GTEST_SKIP() << "a SQLite file's lock";
     if (c.needs == StopCase::OwnServer && Kind() == DbKind::Postgres)
         db = std::make_unique<TestDatabase>(DbKind::Postgres, TestDatabase::Options{.ownServer = true});
-    modRegistry::SetSetting("config0", std::string("3;;;") + (c.needs == StopCase::Box ? "1" : "0") + ";0;1;" + batch + ";");
+    modRegistry::SetSetting("config0",
+                            std::string("3;;;") + (c.needs == StopCase::Box ? "1" : "0") + ";0;1;" + batch + ";");
     ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
     Scm control;
     scm = &control;
@@ -495,35 +499,32 @@ TEST_P(TelwickStop, EndsWithinItsWaitHintReportingNothingTwice) {
 
 INSTANTIATE_TEST_SUITE_P(
     States, TelwickStop,
-    ::testing::Combine(
-        ::testing::Values(DbKind::Sqlite, DbKind::Postgres),
-        ::testing::Values(
-            // The check is under way in a window of 300 events, starting a
-            // batch program for each.
-            StopCase{"MidWindow", StopCase::Nothing,
-                     [](TelwickStop& t) {
-                         const size_t before = Lines(t.batchOut).size();
-                         t.AddWindow(300);
-                         ASSERT_TRUE(WaitLines(t.batchOut, before + 1));
-                     }},
-            // Another connection holds the file locked: a check waits on it
-            // inside the SQLite driver, which gives up after its own timeout.
-            StopCase{"LockedDatabase", StopCase::SqliteFile,
-                     [](TelwickStop& t) {
-                         t.db->Exec("BEGIN EXCLUSIVE");
-                         std::this_thread::sleep_for(500ms);  // ten check intervals
-                     },
-                     true},
-            // The database gone: the check asks whether to connect anew and
-            // the question waits; the stop closes it inside the reconnect loop.
-            StopCase{"DatabaseGone", StopCase::OwnServer,
-                     [](TelwickStop& t) {
-                         t.db->StopServer();
-                         ASSERT_TRUE(WaitBox(t.scm->ProcessId()));
-                     }},
-            // The batch program, then the box of the same row, which nobody answers.
-            StopCase{"BoxWaiting", StopCase::Box,
-                     [](TelwickStop& t) { ASSERT_TRUE(WaitBox(t.scm->ProcessId())); }})),
-    [](const auto& info) {
-        return DbKindName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
-    });
+    ::testing::Combine(::testing::Values(DbKind::Sqlite, DbKind::Postgres),
+                       ::testing::Values(
+                           // The check is under way in a window of 300 events, starting a
+                           // batch program for each.
+                           StopCase{"MidWindow", StopCase::Nothing,
+                                    [](TelwickStop& t) {
+                                        const size_t before = Lines(t.batchOut).size();
+                                        t.AddWindow(300);
+                                        ASSERT_TRUE(WaitLines(t.batchOut, before + 1));
+                                    }},
+                           // Another connection holds the file locked: a check waits on it
+                           // inside the SQLite driver, which gives up after its own timeout.
+                           StopCase{"LockedDatabase", StopCase::SqliteFile,
+                                    [](TelwickStop& t) {
+                                        t.db->Exec("BEGIN EXCLUSIVE");
+                                        std::this_thread::sleep_for(500ms);  // ten check intervals
+                                    },
+                                    true},
+                           // The database gone: the check asks whether to connect anew and
+                           // the question waits; the stop closes it inside the reconnect loop.
+                           StopCase{"DatabaseGone", StopCase::OwnServer,
+                                    [](TelwickStop& t) {
+                                        t.db->StopServer();
+                                        ASSERT_TRUE(WaitBox(t.scm->ProcessId()));
+                                    }},
+                           // The batch program, then the box of the same row, which nobody answers.
+                           StopCase{"BoxWaiting", StopCase::Box,
+                                    [](TelwickStop& t) { ASSERT_TRUE(WaitBox(t.scm->ProcessId())); }})),
+    [](const auto& info) { return DbKindName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name; });
