@@ -224,6 +224,9 @@ bool CheckDB() {
         SharedConnection = std::make_unique<telwick::db::Connection>();
         newConnection = true;
         afterYes = true;
+        // A stop closes the question at once: the next round would ask again
+        // at full speed (with a desktop nothing waits between two rounds).
+        if (platform::StopRequested()) return false;
     }
 }
 

@@ -26,8 +26,10 @@
 #include <functional>
 #include <utility>
 #include <sstream>
+#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/win/wide.h"
@@ -178,16 +180,25 @@ bool WaitLines(const std::string& path, size_t count) {
 
 // The cases run on a SQLite file and on the private PostgreSQL (a data-source
 // name in the Server setting), skipped with the reason when there is none.
-class TelwickExe : public ::testing::TestWithParam<DbKind> {
+DbKind KindOf(DbKind kind) { return kind; }
+template <class Case>
+DbKind KindOf(const std::tuple<DbKind, Case>& param) {
+    return std::get<0>(param);
+}
+
+template <class Param>
+class TelwickTest : public ::testing::TestWithParam<Param> {
 protected:
     TempDir dir;
     std::unique_ptr<TestDatabase> db;
     std::string batch, batchOut;
 
+    DbKind Kind() const { return KindOf(this->GetParam()); }
+
     void SetUp() override {
-        TELWICK_SKIP_UNLESS_DB(GetParam());
+        TELWICK_SKIP_UNLESS_DB(Kind());
         Telwick(L"-uninstall", dir.file("before.txt")).WaitExit();  // what an earlier run left
-        db = std::make_unique<TestDatabase>(GetParam());
+        db = std::make_unique<TestDatabase>(Kind());
         modRegistry::SetSetting("Checkinterval", "50");
         batch = dir.file("on event.bat");
         batchOut = dir.file("batch.txt");
@@ -235,6 +246,7 @@ protected:
         return n;
     }
 };
+using TelwickExe = TelwickTest<DbKind>;
 
 }  // namespace
 
@@ -392,25 +404,127 @@ TEST_P(TelwickExe, TheServiceLoadsRecordsSavedElsewhereWhenTold) {
     EXPECT_FALSE(telwick::service::win::AskServiceToReload());  // not running: refused, nothing else
 }
 
-TEST_P(TelwickExe, TheServiceStopsWithinItsWaitHintWhileAMessageBoxWaits) {
-    // The batch program, then the box of the same row (nobody answers it).
-    modRegistry::SetSetting("config0", "3;;;1;0;1;" + batch + ";");
-    ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
-    Scm scm;
-    ASSERT_TRUE(StartServiceW(scm.service, 0, nullptr));
-    ASSERT_TRUE(scm.WaitFor(SERVICE_RUNNING));
-    AddEvent("A");
-    ASSERT_TRUE(WaitLines(batchOut, 1));  // the check has reached its box
-    // (Wine has no session 0: the service's box is a window of its desktop.)
-    const auto shown = Clock::now() + 20s;
-    while (Boxes(scm.ProcessId(), false) == 0 && Clock::now() < shown) std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(Boxes(scm.ProcessId(), false), 1);
-
-    const auto asked = Clock::now();
-    ASSERT_TRUE(scm.Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(scm.WaitFor(SERVICE_STOPPED));
-    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(telwick::service::win::WaitHintMs));
-}
-
 INSTANTIATE_TEST_SUITE_P(Databases, TelwickExe, ::testing::Values(DbKind::Sqlite, DbKind::Postgres),
                          DbKindParamName);
+
+// A stop through the service manager in each state a check can be caught in.
+namespace {
+
+class TelwickStop;
+struct StopCase {
+    const char* name;
+    enum Needs { Nothing, Box, OwnServer, SqliteFile } needs;  // Box: a box for each row besides the batch program
+    std::function<void(TelwickStop&)> reach;
+    bool driverHolds = false;  // a driver call that does not return: the stop guard ends the process
+};
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class TelwickStop : public TelwickTest<std::tuple<DbKind, StopCase>> {
+public:
+    using TelwickTest::batchOut;
+    using TelwickTest::db;
+    Scm* scm = nullptr;
+    // Events of the checked computer, each with a text of its own, in one statement.
+    void AddWindow(int count) {
+        const std::string rows = "3, 1, 5, 2, 'w' || x";
+        db->Exec(
+            Kind() == DbKind::Postgres
+                ? "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                      rows + " FROM generate_series(1, " + std::to_string(count) + ") AS x"
+                : "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                      std::to_string(count) +
+                      ") INSERT INTO t_eventLog (computernr, eventtypenr, levelnr, messagenr, parameter) SELECT " +
+                      rows + " FROM n");
+    }
+};
+
+// One box of the service's is open (Wine has no session 0: it is a window of its desktop).
+bool WaitBox(DWORD process) {
+    for (const auto end = Clock::now() + 20s; Boxes(process, false) == 0;)
+        if (Clock::now() > end)
+            return false;
+        else
+            std::this_thread::sleep_for(20ms);
+    return Boxes(process, false) == 1;
+}
+
+// The batch file's lines once no more are coming (programs started before
+// the stop may still be writing).
+std::vector<std::string> SettledLines(const std::string& path) {
+    auto lines = Lines(path);
+    for (const auto end = Clock::now() + 20s; Clock::now() < end;) {
+        std::this_thread::sleep_for(500ms);
+        auto now = Lines(path);
+        if (now == lines) break;
+        lines = std::move(now);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_P(TelwickStop, EndsWithinItsWaitHintReportingNothingTwice) {
+    const StopCase& c = std::get<1>(GetParam());
+    if (c.needs == StopCase::SqliteFile && Kind() != DbKind::Sqlite) GTEST_SKIP() << "a SQLite file's lock";
+    if (c.needs == StopCase::OwnServer && Kind() == DbKind::Postgres)
+        db = std::make_unique<TestDatabase>(DbKind::Postgres, TestDatabase::Options{.ownServer = true});
+    modRegistry::SetSetting("config0",
+                            std::string("3;;;") + (c.needs == StopCase::Box ? "1" : "0") + ";0;1;" + batch + ";");
+    ASSERT_EQ(Telwick(L"-install", dir.file("install.txt")).WaitExit(), 0);
+    Scm control;
+    scm = &control;
+    ASSERT_TRUE(StartServiceW(control.service, 0, nullptr));
+    ASSERT_TRUE(control.WaitFor(SERVICE_RUNNING));
+    AddEvent("A");
+    ASSERT_TRUE(WaitLines(batchOut, 1));  // checking
+    c.reach(*this);
+    if (HasFatalFailure() || IsSkipped()) return;
+
+    const auto asked = Clock::now();
+    ASSERT_TRUE(control.Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(control.WaitFor(SERVICE_STOPPED));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
+    RecordProperty("stop_ms", static_cast<int>(ms));
+    // The goal is the wait hint; five times it leaves room for a loaded machine
+    // and still catches a stop that waits for the check.
+    EXPECT_LT(ms, 5 * static_cast<long long>(telwick::service::win::WaitHintMs));
+    // Unless a driver call holds the check, it ends the usual way, before the guard.
+    if (!c.driverHolds) {
+        EXPECT_LT(ms, static_cast<long long>(telwick::service::win::StopGraceMs));
+    }
+    const auto lines = SettledLines(batchOut);
+    RecordProperty("rows_acted_on", static_cast<int>(lines.size()));
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << "an event acted on twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, TelwickStop,
+    ::testing::Combine(::testing::Values(DbKind::Sqlite, DbKind::Postgres),
+                       ::testing::Values(
+                           // The check is under way in a window of 300 events, starting a
+                           // batch program for each.
+                           StopCase{"MidWindow", StopCase::Nothing,
+                                    [](TelwickStop& t) {
+                                        const size_t before = Lines(t.batchOut).size();
+                                        t.AddWindow(300);
+                                        ASSERT_TRUE(WaitLines(t.batchOut, before + 1));
+                                    }},
+                           // Another connection holds the file locked: a check waits on it
+                           // inside the SQLite driver, which gives up after its own timeout.
+                           StopCase{"LockedDatabase", StopCase::SqliteFile,
+                                    [](TelwickStop& t) {
+                                        t.db->Exec("BEGIN EXCLUSIVE");
+                                        std::this_thread::sleep_for(500ms);  // ten check intervals
+                                    },
+                                    true},
+                           // The database gone: the check asks whether to connect anew and
+                           // the question waits; the stop closes it inside the reconnect loop.
+                           StopCase{"DatabaseGone", StopCase::OwnServer,
+                                    [](TelwickStop& t) {
+                                        t.db->StopServer();
+                                        ASSERT_TRUE(WaitBox(t.scm->ProcessId()));
+                                    }},
+                           // The batch program, then the box of the same row, which nobody answers.
+                           StopCase{"BoxWaiting", StopCase::Box,
+                                    [](TelwickStop& t) { ASSERT_TRUE(WaitBox(t.scm->ProcessId())); }})),
+    [](const auto& info) { return DbKindName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name; });
