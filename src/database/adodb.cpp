@@ -24,17 +24,8 @@ constexpr int32_t ItemNotFound = 3265;     // no such column
 constexpr int32_t ObjectClosed = 3704;     // operation on a closed object
 constexpr int32_t ObjectOpen = 3705;       // open on an object that is open
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using telwick::Lower;
+using telwick::Trim;
 
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;

@@ -9,15 +9,13 @@
 
 #include "database/backend.h"
 #include "database/utf16.h"
+#include "platform/text.h"
 
 namespace telwick::db::detail {
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using telwick::Lower;
 
 // Names the driver manager lists through SQLDataSourcesW or SQLDriversW.
 template <class List>

@@ -7,22 +7,14 @@
 #include <fstream>
 
 #include "database/backend.h"
+#include "platform/text.h"
 
 namespace telwick::db::detail {
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using telwick::Lower;
+using telwick::Trim;
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);

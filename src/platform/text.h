@@ -1,6 +1,7 @@
 // Small text helpers every floor shares.
 #pragma once
 
+#include <cctype>
 #include <string>
 
 namespace telwick {
@@ -22,6 +23,20 @@ inline std::string ReplaceAll(const std::string& text, const std::string& from, 
     }
     out.append(text, done, std::string::npos);
     return out;
+}
+
+// The text without blanks, tabs and line ends at either end.
+inline std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+// ASCII letters in lower case; other bytes as they are.
+inline std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 }  // namespace telwick
