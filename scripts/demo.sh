@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job, end to end: installs what is missing, builds telwick, makes a
+# The main job, end to end: installs what running needs (not the test tools),
+# builds telwick and telwick-reg into build-demo/, makes a
 # demo Corvane database (SQLite) and a demo settings hive in a private folder,
 # runs the service in debug mode against them, and plays the collector: every
 # couple of seconds a new event goes into the database, and the service
@@ -13,12 +14,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 seconds=${DEMO_SECONDS:-40}
-build=${TELWICK_BUILD_DIR:-$top/build}
+build=${TELWICK_BUILD_DIR:-$top/build-demo}
 started=$SECONDS
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --run
 echo "== building telwick into $build"
-bash scripts/build.sh "$build" --target telwick telwick-reg >/dev/null
+bash scripts/build.sh "$build" -DTELWICK_TESTS=OFF -DTELWICK_BENCH=OFF --target telwick telwick-reg >/dev/null
 echo "   ready after $((SECONDS - started)) s"
 
 demo=$(mktemp -d /tmp/telwick-demo-XXXXXX)

@@ -90,6 +90,21 @@ if [ "${1:-}" = --in-root ]; then
   # What an administrator does next, so that purging has links to clear.
   run systemctl enable telwick.service 2>/dev/null
 
+  # An upgrade (the same package again) restarts a running system service:
+  # with a service manager present, postinst asks for a try-restart, which
+  # leaves a stopped service stopped. No service manager runs in the root, so
+  # a recorder stands in for deb-systemd-invoke while the upgrade runs.
+  invoke=$root/usr/bin/deb-systemd-invoke
+  cp -p "$invoke" "$root/tmp/invoke.real"
+  printf '#!/bin/sh\necho "$*" >>/tmp/invoked\n' >"$invoke"
+  mkdir -p "$root/run/systemd/system"
+  run dpkg -i "$deb" >/dev/null
+  rmdir "$root/run/systemd/system"
+  cp -p "$root/tmp/invoke.real" "$invoke"
+  grep -qx 'try-restart telwick.service' "$root/tmp/invoked" ||
+    fail "the upgrade did not try-restart the service: $(cat "$root/tmp/invoked" 2>/dev/null)"
+  echo "upgrade: postinst asked for '$(cat "$root/tmp/invoked")'"
+
   # The manual pages, through man's index and rendered without a warning.
   for page in telwick telwick-reg; do
     text=$(run env MANWIDTH=80 man "$page" 2>/dev/null | sed -e 's/.\x08//g')

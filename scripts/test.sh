@@ -14,7 +14,7 @@ cd "$top"
 started=$(date +%s)
 
 bash scripts/install-deps.sh
-bash scripts/build.sh "$top/build"
+bash scripts/build.sh "$top/build" -DTELWICK_TESTS=ON -DTELWICK_BENCH=ON
 
 # A private PostgreSQL (reached through ODBC), runtime folder and display.
 # shellcheck source=scripts/test-env.sh

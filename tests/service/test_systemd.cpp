@@ -38,6 +38,8 @@ TEST(SystemdUnit, NamesTheServiceAndWaitsForItsReadiness) {
         EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
         EXPECT_NE(text.find("\nExecStart=/srv/telwick\n"), std::string::npos);
         EXPECT_NE(text.find(user ? "WantedBy=default.target" : "WantedBy=multi-user.target"), std::string::npos);
+        // systemd makes the system service's runtime folder; a user's has $XDG_RUNTIME_DIR.
+        EXPECT_EQ(text.find("\nRuntimeDirectory=telwick\nRuntimeDirectoryMode=0700\n") != std::string::npos, !user);
     }
 }
 

@@ -75,6 +75,8 @@ std::string UnitText(const std::string& executable, bool userUnit) {
     text += "\n[Service]\n";
     text += "Type=notify\n";
     text += "ExecStart=" + QuoteExecPath(executable) + "\n";
+    // The system service's private runtime folder, made and removed by systemd.
+    if (!userUnit) text += "RuntimeDirectory=telwick\nRuntimeDirectoryMode=0700\n";
     text += "\n[Install]\n";
     text += std::string("WantedBy=") + (userUnit ? "default.target" : "multi-user.target") + "\n";
     return text;

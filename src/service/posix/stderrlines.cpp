@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace telwick::service {
@@ -43,7 +44,12 @@ void PrepareRuntimeDirectory() {
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) return;
     const uid_t uid = geteuid();
     std::string folder;
-    if (uid == 0 && PrivateFolder("/run/telwick"))
+    // The unit's RuntimeDirectory=, made by systemd before the start (one
+    // folder: no ':' in the name).
+    const char* made = std::getenv("RUNTIME_DIRECTORY");
+    if (made && *made == '/' && !std::strchr(made, ':') && PrivateFolder(made))
+        folder = made;
+    else if (uid == 0 && PrivateFolder("/run/telwick"))
         folder = "/run/telwick";
     else if (PrivateFolder("/tmp/telwick-runtime-" + std::to_string(uid)))
         folder = "/tmp/telwick-runtime-" + std::to_string(uid);

@@ -10,7 +10,8 @@
 namespace telwick::service {
 
 // Gives the process a private runtime folder ($XDG_RUNTIME_DIR) when it has
-// none, as a system service started by systemd has none: /run/telwick for root
+// none, as a system service started by systemd has none: the folder systemd
+// made for the unit ($RUNTIME_DIRECTORY, /run/telwick), else /run/telwick for root
 // (only root may create names in /run, so nobody can put a folder or link
 // there first), else /tmp/telwick-runtime-UID when it is ours, a real folder
 // and closed to others, else a fresh folder from mkdtemp in /tmp. Each is made
