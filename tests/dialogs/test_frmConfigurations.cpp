@@ -351,6 +351,8 @@ struct Kept {
     std::vector<std::string> expected;
 };
 
+void PrintTo(const Kept& c, std::ostream* os) { *os << c.name; }
+
 class ListKeeps : public ListTest, public ::testing::WithParamInterface<Kept> {};
 
 TEST_P(ListKeeps, WhatNoMonitorStandsForIsWrittenBackAsStored) {

@@ -172,8 +172,9 @@ TEST(BadRecordsUnderDebug, GoToTheErrorReporterAndHalt) {
     if (status == -1) status = svc.Stop();
     const std::string err = svc.Stderr();
     const std::string shown = "Error 'Overflow' number 6 occured in modMain (LoadMonitorings) ";
+    const size_t line = err.find("[Telwick] ");
     Figure("exit_status", status);
-    Figure("reporter_text", shown);
+    Figure("reporter_line", line == std::string::npos ? "(none)" : err.substr(line, err.find('\n', line) - line));
     EXPECT_EQ(status, 1) << err;
     EXPECT_NE(err.find("[Telwick] " + shown + "\n"), std::string::npos) << err;
     EXPECT_EQ(CountLines(err, "[Telwick] "), 1) << err;
