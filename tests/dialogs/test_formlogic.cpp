@@ -198,16 +198,10 @@ TEST_F(FormLogic, RecordsNoMonitorStandsForKeepTheirRowsAndTheirText) {
         ConfigurationsForm form(view);
         form.Form_Load();
         ASSERT_EQ(form.rows().size(), 3u);
-        const ConfigurationRow& row = form.rows()[1];
-        EXPECT_EQ(row.texts[ColComputer], "FILESERVER");
-        EXPECT_EQ(row.texts[ColEventLevel], "Unreadable: 1e300");
-        // not handed to the editor: a message says why
-        boxes.asked.clear();
-        form.cmdEdit_Click(1);
+        EXPECT_EQ(form.rows()[1].texts[ColComputer], "FILESERVER");
+        EXPECT_EQ(form.rows()[1].texts[ColEventLevel], "Unreadable: 1e300");
+        form.cmdEdit_Click(1);  // not handed to the editor
         EXPECT_TRUE(view.handed.empty());
-        ASSERT_EQ(boxes.asked.size(), 1u);
-        EXPECT_EQ(boxes.asked[0].find("[Configurations] This configuration cannot be read: its event level number"),
-                  0u);
         ASSERT_TRUE(form.OKButton_Click());
         form.Form_Unload();
         EXPECT_EQ(Stored(), stored);
