@@ -18,6 +18,7 @@ const std::string Module = "frmConfigurations";
 }
 
 std::string ConfigurationRow::Record() const {
+    if (!stored.empty()) return stored;
     return modMain::Record{computerNr,         eventTypeNr,        eventLevelNr, texts[ColMsgBox],
                            texts[ColEventlog], texts[ColBatch], batchFile}
         .Text();
@@ -31,13 +32,25 @@ void ConfigurationsForm::Form_Load() {
     loaded_ = true;
     checksBefore_ = modMain::ChecksAllowed;
     modMain::ChecksAllowed = false;
-    // InitList, by index: the lookups may show dialogs, and nothing there may
-    // touch the collection, but an index never dangles.
-    for (size_t i = 0; i < modMain::Monitors.size(); ++i)
-        if (modMain::Monitors[i]) SetRowData(modMain::RecordOfMonitor(*modMain::Monitors[i]), -1);
+    // InitList, in the order of the stored records: a monitor's row from the
+    // monitor, the records no monitor stands for as they are stored. By index:
+    // the lookups may show dialogs, and nothing there may touch the
+    // collection, but an index never dangles.
+    const std::vector<modMain::StoredRecord> records =
+        modMain::RecordsBehindMonitors().value_or(std::vector<modMain::StoredRecord>(
+            modMain::Monitors.size(), modMain::StoredRecord{std::string(), true}));
+    size_t next = 0;
+    for (const modMain::StoredRecord& record : records) {
+        if (!record.loaded) {
+            SetRowData(record.text, -1, true);
+        } else if (next < modMain::Monitors.size()) {
+            if (modMain::Monitors[next]) SetRowData(modMain::RecordOfMonitor(*modMain::Monitors[next]), -1);
+            ++next;
+        }
+    }
 }
 
-void ConfigurationsForm::SetRowData(const std::string& text, int index) {
+void ConfigurationsForm::SetRowData(const std::string& text, int index, bool keep) {
     if (index < 0) {
         rows_.emplace_back();
         index = static_cast<int>(rows_.size() - 1);
@@ -58,6 +71,8 @@ void ConfigurationsForm::SetRowData(const std::string& text, int index) {
         row.texts[ColMsgBox] = record.showMsgBox;
         row.texts[ColEventlog] = record.writeEventLog;
         row.texts[ColBatch] = record.executeBatch;
+        row.stored = keep ? text : std::string();
+        row.problem = keep ? modMain::RecordProblem(text) : std::string();
     }
     view_.RowChanged(at);
 
@@ -85,8 +100,11 @@ void ConfigurationsForm::SetRowData(const std::string& text, int index) {
         {ColEventLevel, record.eventLevelNr, description(modMain::EventLevelType), "description"},
     };
     for (const Lookup& lookup : lookups) {
-        if (!modSettings::IsNumeric(lookup.field)) {
-            rows_[at].texts[lookup.column] = "*";
+        // a number outside 32 bits names nothing: the cell says what it holds
+        const bool inRange = modMain::NumberInRange(lookup.field);
+        if (!inRange || !modSettings::IsNumeric(lookup.field)) {
+            rows_[at].texts[lookup.column] =
+                inRange ? std::string("*") : UnreadablePrefix + modMain::ShownField(lookup.field);
             view_.RowChanged(at);
             continue;
         }
@@ -113,9 +131,19 @@ void ConfigurationsForm::cmdAdd_Click() {
 
 void ConfigurationsForm::cmdEdit_Click(int selectedRow) {
     if (selectedRow < 0 || static_cast<size_t>(selectedRow) >= rows_.size()) return;
-    const std::string record = view_.EditRecord(rows_[static_cast<size_t>(selectedRow)].Record());
-    // the close box hands the record back as it was: the row is filled again from it
-    if (!record.empty()) SetRowData(record, selectedRow);
+    const ConfigurationRow& row = rows_[static_cast<size_t>(selectedRow)];
+    if (!row.problem.empty()) {
+        platform::ShowMessage("This configuration cannot be read: " + row.problem +
+                                  ". It is saved as it is stored; Remove takes it away.",
+                              ConfigurationsCaption, platform::Buttons::Ok);
+        return;
+    }
+    const std::string given = row.Record();
+    const bool kept = !row.stored.empty();
+    const std::string record = view_.EditRecord(given);
+    // the close box hands the record back as it was: the row is filled again
+    // from it, and a stored record stays as it is stored
+    if (!record.empty()) SetRowData(record, selectedRow, kept && record == given);
 }
 
 void ConfigurationsForm::cmdRemove_Click(const std::vector<size_t>& selectedRows) {

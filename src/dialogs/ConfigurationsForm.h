@@ -3,6 +3,13 @@
 // database, Add and Edit through the editor, Remove after a question, OK
 // writing every row as a record and reloading the monitors, Cancel writing
 // nothing. The rows live here; a view draws them and is told of each change.
+//
+// A stored record that no monitor stands for (the load skipped it as
+// unreadable, or a failed load has not reached it yet) still gets its row, in
+// its place among the others: the administrator sees it, may remove it, and OK
+// writes it back exactly as it is stored. An unreadable one cannot be edited:
+// the editor could only show its broken number as "any", and OK there would
+// quietly widen the configuration.
 #pragma once
 
 #include <array>
@@ -32,9 +39,18 @@ struct ConfigurationRow {
     std::string eventTypeNr;   // hidden: record field 2
     std::string eventLevelNr;  // hidden: record field 3
     std::string batchFile;     // hidden: record field 7, unescaped
-    // The row's record: the hidden numbers, the flag columns' texts, the path.
+    // A record no monitor stands for, as stored; written back as it is until
+    // the editor hands back another one. Empty for the other rows.
+    std::string stored;
+    // Why the stored record cannot be read, in words; empty when it can.
+    std::string problem;
+    // The row's record: the stored one when it is kept, else the hidden
+    // numbers, the flag columns' texts and the path.
     std::string Record() const;
 };
+
+// What a number cell shows for a number outside the 32-bit range.
+inline constexpr const char* UnreadablePrefix = "Unreadable: ";
 
 // What the list asks of its view.
 class ConfigurationsView {
@@ -68,7 +84,8 @@ public:
     // A new row from the editor, unless it was cancelled.
     void cmdAdd_Click();
     // The row the editor works on: the list's current row when it is selected,
-    // else the first selected one; -1 (none) does nothing.
+    // else the first selected one; -1 (none) does nothing. An unreadable row
+    // is not edited: a message says why.
     void cmdEdit_Click(int selectedRow);
     // Asks (message 1, Yes/No, titled "Configurations"); on Yes removes the
     // selected rows, from the last to the first.
@@ -84,8 +101,9 @@ public:
     void Form_Unload();
 
 private:
-    // Fills a row from a record: appended (row < 0) or the given row.
-    void SetRowData(const std::string& record, int row);
+    // Fills a row from a record: appended (row < 0) or the given row. With
+    // keep, the record is a stored one that is written back as it is.
+    void SetRowData(const std::string& record, int row, bool keep = false);
 
     ConfigurationsView& view_;
     std::vector<ConfigurationRow> rows_;

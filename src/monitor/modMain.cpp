@@ -3,6 +3,8 @@
 #include "monitor/modMain.h"
 
 #include <limits>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "monitor/positions.h"
@@ -40,10 +42,16 @@ int32_t pendingRecord = -1;
 // records loaded since, for the records that a failed load leaves for later.
 std::map<std::string, modPositions::Kept> keptAtLoad;
 std::set<std::string> loadedNames;
+// One entry per record that the load has read, in the order of the names.
+struct ReadRecord {
+    std::string text;
+    const clsMonitor* monitor;  // the monitor made from it, nullptr when it was skipped
+};
+std::vector<ReadRecord> readRecords;
 
-// A field as a message shows it: printable ASCII as it is, other bytes as
-// \xNN, and no more than 40 characters of it.
-std::string Shown(const std::string& field) {
+}  // namespace
+
+std::string ShownField(const std::string& field) {
     static const char Hex[] = "0123456789abcdef";
     std::string out;
     for (size_t i = 0; i < field.size() && i < 40; ++i) {
@@ -60,21 +68,27 @@ std::string Shown(const std::string& field) {
     return out;
 }
 
-// What keeps a record from becoming a monitor (a number field outside the
-// 32-bit range), or the empty text when nothing does.
+bool NumberInRange(const std::string& field) {
+    try {
+        (void)modSettings::ReadLong(field);
+        return true;
+    } catch (const telwick::Fault&) {
+        return false;
+    }
+}
+
 std::string RecordProblem(const std::string& record) {
     static const char* const Names[] = {"computer", "event type", "event level"};
     for (int32_t field = 1; field <= 3; ++field) {
         const std::string text = ParseValue(record, field, RecordSeparator);
-        try {
-            (void)modSettings::ReadLong(text);
-        } catch (const telwick::Fault&) {
-            return std::string("its ") + Names[field - 1] + " number \"" + Shown(text) +
+        if (!NumberInRange(text))
+            return std::string("its ") + Names[field - 1] + " number \"" + ShownField(text) +
                    "\" is outside the range of -2147483648 to 2147483647";
-        }
     }
     return {};
 }
+
+namespace {
 
 // Loads the records from "config" + first on, appending to Monitors. A record
 // that cannot be read is skipped with a message; a failure of the database ends
@@ -84,10 +98,14 @@ bool LoadFrom(int32_t first) {
         const std::string name = "config" + std::to_string(i);
         const std::string record = modRegistry::GetSetting(name);
         if (record.empty()) break;
-        if (const std::string problem = RecordProblem(record); !problem.empty()) {
+        // With -debug an unreadable record goes to the error reporter like
+        // every other failure of the load below, and the developer's halt holds
+        // the program there; otherwise it is skipped and the operator is told.
+        if (const std::string problem = RecordProblem(record); !problem.empty() && !DebugMode()) {
             telwick::platform::ReportToOperator(
                 telwick::platform::EventError, RecordSkippedEntry,
                 "The monitoring record " + name + " was skipped: " + problem + ".");
+            readRecords.push_back({record, nullptr});
             continue;
         }
         std::unique_ptr<clsMonitor> monitor;
@@ -117,6 +135,7 @@ bool LoadFrom(int32_t first) {
             positions.Track(name, record, written);
             loadedNames.insert(name);
         }
+        readRecords.push_back({record, monitor.get()});
         Monitors.push_back(std::move(monitor));
     }
     if (ResumeOn) {
@@ -190,6 +209,7 @@ bool LoadMonitorings() {
     MaxMessageBoxes = MessageBoxLimit(modRegistry::GetSetting("MaxMessageBoxes"));
     keptAtLoad.clear();
     loadedNames.clear();
+    readRecords.clear();
     if (ResumeOn)
         keptAtLoad = modPositions::ReadAll();
     else
@@ -198,6 +218,29 @@ bool LoadMonitorings() {
 }
 
 bool MonitoringsPending() { return pendingRecord >= 0; }
+
+std::optional<std::vector<StoredRecord>> RecordsBehindMonitors() {
+    // Monitors changed by anything but the load (its release at the end, a
+    // test) leave the map without meaning.
+    std::vector<StoredRecord> records;
+    size_t next = 0;
+    for (const ReadRecord& read : readRecords) {
+        if (read.monitor) {
+            if (next >= Monitors.size() || Monitors[next].get() != read.monitor) return std::nullopt;
+            ++next;
+        }
+        records.push_back({read.text, read.monitor != nullptr});
+    }
+    if (next != Monitors.size()) return std::nullopt;
+    if (pendingRecord >= 0) {
+        for (int32_t i = pendingRecord;; ++i) {
+            std::string text = modRegistry::GetSetting("config" + std::to_string(i));
+            if (text.empty()) break;
+            records.push_back({std::move(text), false});
+        }
+    }
+    return records;
+}
 
 bool LoadPendingMonitorings() { return pendingRecord < 0 || LoadFrom(pendingRecord); }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,12 @@ void KeepPositions();
 
 // Rebuilds Monitors from "config0", "config1", ... up to the first empty value.
 // A record with a number outside 32 bits is skipped with one line on standard
-// error and one error entry (114). A failure of the database goes to ReportError
-// ("modMain", "LoadMonitorings") and ends the load: the monitors loaded so far
-// stay, the first failure writes one line and one error entry (115), and
-// LoadPendingMonitorings goes on from the failed record later. False then.
+// error and one error entry (114); with "-debug" in the command tail it goes to
+// ReportError instead, as the failures below do. A failure of the database goes
+// to ReportError ("modMain", "LoadMonitorings") and ends the load: the monitors
+// loaded so far stay, the first failure writes one line and one error entry
+// (115), and LoadPendingMonitorings goes on from the failed record later. False
+// then.
 // With Resume on, an unchanged record goes on from its kept position, and the
 // positions of the new monitors are kept at once.
 bool LoadMonitorings();
@@ -48,6 +51,24 @@ bool MonitoringsPending();
 // Goes on with a failed load (nothing to do when none failed); once all is
 // loaded, one information entry (116). True when nothing waits any more.
 bool LoadPendingMonitorings();
+// The stored records behind Monitors, in the order of their names: each one
+// the load read, loaded (a monitor of Monitors, in the same order) or skipped
+// as unreadable, then, after a failed load, the records still waiting (read
+// now). Nothing when Monitors was changed by anything but the load.
+struct StoredRecord {
+    std::string text;  // as stored
+    bool loaded;       // a monitor stands for it
+};
+std::optional<std::vector<StoredRecord>> RecordsBehindMonitors();
+// What keeps a record from becoming a monitor (a number field outside the
+// 32-bit range), in words, or the empty text when nothing does.
+std::string RecordProblem(const std::string& record);
+// Whether a number field reads as a 32-bit number (any text that is not a
+// number reads as 0).
+bool NumberInRange(const std::string& field);
+// A field as a message shows it: printable ASCII as it is, other bytes as
+// \xNN, and no more than 40 characters of it.
+std::string ShownField(const std::string& field);
 // Builds one monitor from a record (its construction reads the newest number).
 std::unique_ptr<clsMonitor> MonitorFromRecord(const std::string& record);
 // The record of a monitor, as the configuration list builds it: numbers of 0

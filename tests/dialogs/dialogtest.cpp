@@ -53,7 +53,8 @@ void ModalDriver::Poll() {
 void DialogTest::SetUp() {
     hive_ = std::make_unique<ScopedHive>();
     modDatabase::Reset();
-    modMain::Monitors.clear();
+    // a load on the empty hive: nothing left waiting from an earlier test
+    modMain::LoadMonitorings();
     modMain::ChecksAllowed = true;
     modSettings::ResetLanguageCache();
     modCrypt::SetPassphrase();

@@ -59,7 +59,8 @@ protected:
 
     void SetUp() override {
         modDatabase::Reset();
-        modMain::Monitors.clear();
+        // a load on the empty hive: nothing left waiting from an earlier test
+        modMain::LoadMonitorings();
         modMain::ChecksAllowed = true;
         modSettings::ResetLanguageCache();
         modCrypt::SetPassphrase();
@@ -183,6 +184,29 @@ TEST_F(FormLogic, TheListShowsTheMonitorsAndSavesItsRows) {
     EXPECT_EQ(Stored(), (std::vector<std::string>{FiveRecords[1], ";4;;1;1;1;C:\\x[trdoppu]y;", FiveRecords[4]}));
     EXPECT_EQ(modRegistry::GetSetting("config3"), "");
     EXPECT_EQ(modMain::Monitors.size(), 3u);
+}
+
+TEST_F(FormLogic, RecordsNoMonitorStandsForKeepTheirRowsAndTheirText) {
+    const std::vector<std::string> stored = {FiveRecords[0], "1;;1e300;0;1;0;;surplus;", FiveRecords[1]};
+    for (const bool loadFails : {false, true}) {
+        SCOPED_TRACE(loadFails ? "all waiting after a failed load" : "one skipped by the load");
+        if (loadFails) db->Exec("ALTER TABLE t_eventLog RENAME TO t_gone");
+        Store(stored);
+        if (loadFails) db->Exec("ALTER TABLE t_gone RENAME TO t_eventLog");
+        EXPECT_EQ(modMain::Monitors.size(), loadFails ? 0u : 2u);
+        ListView view;
+        ConfigurationsForm form(view);
+        form.Form_Load();
+        ASSERT_EQ(form.rows().size(), 3u);
+        EXPECT_EQ(form.rows()[1].texts[ColComputer], "FILESERVER");
+        EXPECT_EQ(form.rows()[1].texts[ColEventLevel], "Unreadable: 1e300");
+        form.cmdEdit_Click(1);  // not handed to the editor
+        EXPECT_TRUE(view.handed.empty());
+        ASSERT_TRUE(form.OKButton_Click());
+        form.Form_Unload();
+        EXPECT_EQ(Stored(), stored);
+        EXPECT_EQ(modMain::Monitors.size(), 2u);
+    }
 }
 
 TEST_F(FormLogic, CancellingTheListWritesNothing) {

@@ -339,6 +339,80 @@ TEST_P(ListLookupFails, TheRowKeepsItsRecord) {
 INSTANTIATE_TEST_SUITE_P(Tables, ListLookupFails, ::testing::Values("t_computer", "t_description"),
                          [](const auto& info) { return std::string(info.param); });
 
+// Records the load could not turn into monitors: one skipped as unreadable,
+// or all still waiting after a failed load. Each has its row in its place, and
+// OK writes it back exactly as stored, whatever else the administrator did.
+const std::string Unreadable = "99999999999;;;0;1;0;/opt/a[trdoppu]b.sh;surplus;";
+
+struct Kept {
+    const char* name;
+    bool loadFails;  // the load stopped at config0: every record waits
+    std::function<void(frmConfigurations&, ModalDriver&, ScriptedMessageBoxes&)> act;
+    std::vector<std::string> expected;
+};
+
+void PrintTo(const Kept& c, std::ostream* os) { *os << c.name; }
+
+class ListKeeps : public ListTest, public ::testing::WithParamInterface<Kept> {};
+
+TEST_P(ListKeeps, WhatNoMonitorStandsForIsWrittenBackAsStored) {
+    if (GetParam().loadFails) db().Exec("ALTER TABLE t_eventLog RENAME TO t_gone");
+    StoreConfigurations({FiveRecords[0], Unreadable, FiveRecords[1]});
+    if (GetParam().loadFails) db().Exec("ALTER TABLE t_gone RENAME TO t_eventLog");
+    ASSERT_EQ(modMain::Monitors.size(), GetParam().loadFails ? 0u : 2u);
+    frmConfigurations form;
+    const Rows rows = RowsOf(form);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], "FILESERVER");
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Unreadable: 99999999999", "*", "*", "0", "1", "0"}));
+    EXPECT_TRUE(List(form)->topLevelItem(1)->toolTip(2).contains("outside the range"));
+    ModalDriver driver;
+    GetParam().act(form, driver, boxes);
+    EXPECT_TRUE(driver.done());
+    Click(form, "OKButton");
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(Stored(), GetParam().expected);
+}
+
+const auto Nothing = [](frmConfigurations&, ModalDriver&, ScriptedMessageBoxes&) {};
+const auto RemoveRow = [](int row) {
+    return [row](frmConfigurations& form, ModalDriver&, ScriptedMessageBoxes& boxes) {
+        Select(form, {row});
+        boxes.answers = {Answer::Yes};
+        Click(form, "cmdRemove");
+    };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListKeeps,
+    ::testing::Values(
+        Kept{"Nothing", false, Nothing, {FiveRecords[0], Unreadable, FiveRecords[1]}},
+        Kept{"NothingAfterAFailedLoad", true, Nothing, {FiveRecords[0], Unreadable, FiveRecords[1]}},
+        Kept{"EditTheUnreadable", false,
+             [](frmConfigurations& form, ModalDriver&, ScriptedMessageBoxes& boxes) {
+                 // no editor opens (the driver has no step for one): a message says why
+                 Select(form, {1});
+                 Click(form, "cmdEdit");
+                 ASSERT_EQ(boxes.asked.size(), 1u);
+                 EXPECT_EQ(boxes.asked[0].title, "Configurations");
+                 EXPECT_NE(boxes.asked[0].text.find("\"99999999999\" is outside"), std::string::npos);
+             },
+             {FiveRecords[0], Unreadable, FiveRecords[1]}},
+        Kept{"EditAnotherAfterAFailedLoad", true,
+             [](frmConfigurations& form, ModalDriver& driver, ScriptedMessageBoxes&) {
+                 Select(form, {2});
+                 driver.Then("frmConfiguration", [](QWidget* editor) {
+                     Child<ImageCombo>(editor, "cboEventType")->SelectKey("EVT4");
+                     Child<QPushButton>(editor, "OKButton")->click();
+                 });
+                 Click(form, "cmdEdit");
+             },
+             // computer 4 is out of service, so the editor offers no item for it
+             {FiveRecords[0], Unreadable, ";4;5;0;1;0;;"}},
+        Kept{"RemoveTheFirst", false, RemoveRow(0), {Unreadable, FiveRecords[1]}},
+        Kept{"RemoveTheUnreadable", true, RemoveRow(1), {FiveRecords[0], FiveRecords[1]}}),
+    [](const ::testing::TestParamInfo<Kept>& info) { return std::string(info.param.name); });
+
 TEST_F(ListTest, AccessKeysPressTheirButtons) {
     StoreConfigurations(FiveRecords);
     frmConfigurations form;

@@ -663,17 +663,21 @@ TEST_P(Engine, AnOverflowingFieldSkipsItsRecordOnly) {
     modRegistry::SetSetting("config0", "1;;;0;1;0;;");
     modRegistry::SetSetting("config1", "99999999999;;;0;1;0;;");
     modRegistry::SetSetting("config2", "3;;;0;1;0;;");
-    // Also with "-debug": the record is named in the system log, not handed to
-    // the error reporter, whose debug halt would end the program.
-    for (const char* tail : {"", "-debug"}) {
-        modMain::SetCommandTail(tail);
-        EXPECT_TRUE(modMain::LoadMonitorings());
-        ASSERT_EQ(modMain::Monitors.size(), 2u);
-        EXPECT_EQ(modMain::Monitors[0]->computerNr(), 1);
-        EXPECT_EQ(modMain::Monitors[1]->computerNr(), 3);
-        EXPECT_TRUE(boxes_.shown.empty());
-    }
+    EXPECT_TRUE(modMain::LoadMonitorings());
+    ASSERT_EQ(modMain::Monitors.size(), 2u);
+    EXPECT_EQ(modMain::Monitors[0]->computerNr(), 1);
+    EXPECT_EQ(modMain::Monitors[1]->computerNr(), 3);
+    EXPECT_TRUE(boxes_.shown.empty());
+
+    // With "-debug" it goes to the error reporter, whose halt ends the load
+    // (and here the program) at that record.
+    modMain::SetCommandTail("-debug");
+    EXPECT_THROW(modMain::LoadMonitorings(), ProgramEnded);
     modMain::SetCommandTail("");
+    EXPECT_EQ(boxes_.Texts(),
+              std::vector<std::string>{"Error 'Overflow' number 6 occured in modMain (LoadMonitorings) "});
+    ASSERT_EQ(modMain::Monitors.size(), 1u);
+    EXPECT_EQ(modMain::Monitors[0]->computerNr(), 1);
 }
 
 TELWICK_INSTANTIATE_DB_TEST(Engine);

@@ -158,6 +158,34 @@ INSTANTIATE_TEST_SUITE_P(
                    1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With "-debug" an unreadable record is a failure of the load like any other:
+// the developer sees the error reporter's text, and its halt holds the program
+// there. Without a display the text is a line on standard error and the halt,
+// with no debugger attached, ends the program.
+TEST(BadRecordsUnderDebug, GoToTheErrorReporterAndHalt) {
+    SqliteCase run("with \"-debug\": the second of three records has computer 99999999999 (outside 32 bits)",
+                   {Ok(), "99999999999;;;0;1;0;;", Ok()});
+    auto& [box, db, svc] = run;
+    box.log();
+    svc.Start({"-debug"});
+    int status = svc.Wait(30s);
+    if (status == -1) status = svc.Stop();
+    const std::string err = svc.Stderr();
+    const std::string shown = "Error 'Overflow' number 6 occured in modMain (LoadMonitorings) ";
+    const size_t line = err.find("[Telwick] ");
+    Figure("exit_status", status);
+    Figure("reporter_line", line == std::string::npos ? "(none)" : err.substr(line, err.find('\n', line) - line));
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_NE(err.find("[Telwick] " + shown + "\n"), std::string::npos) << err;
+    EXPECT_EQ(CountLines(err, "[Telwick] "), 1) << err;
+    // halted during the start: never ready, and not skipped as without -debug
+    EXPECT_EQ(svc.WaitNotify("READY=1", 100ms), "");
+    EXPECT_EQ(box.log().Count("114"), 0u);
+    EXPECT_EQ(svc.Stderr().find("Sanitizer"), std::string::npos) << svc.Stderr();
+    Outcome("the reporter's text, then the halt: ended with status " + std::to_string(status) +
+            " before it was ready; no entry 114");
+}
+
 // --- protected login values ---------------------------------------------------------------
 
 std::string OtherPassphraseValue() {

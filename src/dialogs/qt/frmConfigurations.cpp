@@ -51,8 +51,12 @@ void frmConfigurations::RowChanged(size_t index) {
     QTreeWidgetItem* item = m_ui->lstConfigurations->topLevelItem(static_cast<int>(index));
     if (!item || index >= form_.rows().size()) return;
     const ConfigurationRow& row = form_.rows()[index];
-    for (int column = 0; column < ColumnCount; ++column)
+    // a record that cannot be read says why wherever the pointer rests on it
+    const QString why = row.problem.empty() ? QString() : FromText("Cannot be read: " + row.problem + ".");
+    for (int column = 0; column < ColumnCount; ++column) {
         item->setText(column, FromText(row.texts[static_cast<size_t>(column)]));
+        item->setToolTip(column, why);
+    }
     item->setData(ColComputer, ComputerNrRole, Bytes(row.computerNr));
     item->setData(ColComputer, EventTypeNrRole, Bytes(row.eventTypeNr));
     item->setData(ColComputer, EventLevelNrRole, Bytes(row.eventLevelNr));
