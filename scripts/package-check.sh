@@ -55,7 +55,7 @@ if [ "${1:-}" = --in-root ]; then
   chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root TELWICK_SYSLOG_SOCKET=/tmp/no-logger telwick \
     2>"$root/tmp/telwick.err" &
   pid=$!
-  for _ in $(seq 60); do
+  for _ in $(seq 180); do  # a new event each second until the entry comes (a loaded machine starts slowly)
     grep -q 'Telwick\[110\]: Service Package Check stopped unexpectedly' "$root/tmp/telwick.err" && break
     sqlite3 "$root/srv/corvane/corvane.db" "INSERT INTO t_eventLog (computernr, eventtypenr, levelnr,
       messagenr, parameter) VALUES (2, 2, 3, 2, 'Package Check')"

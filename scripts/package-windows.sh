@@ -69,7 +69,7 @@ if [ "$check" = 1 ]; then
   fail() { echo "package-windows: $*" >&2; failed=1; }
   state() { wine sc query Telwick 2>/dev/null | sed -n 's/.*STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
   waitstate() {
-    for _ in $(seq 100); do [ "$(state)" = "$1" ] && return 0; sleep 0.1; done
+    for _ in $(seq 300); do [ "$(state)" = "$1" ] && return 0; sleep 0.1; done
     return 1
   }
   exe="$prefix/drive_c/Program Files/Corvane/Telwick/telwick.exe"

@@ -39,9 +39,12 @@ port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# The waits of pg_ctl are long: on a loaded machine a start after a crash
+# (recovery) or a stop (the checkpoint, with other programs writing) takes its
+# time, and a wait that ends early fails the test for nothing.
 server_start() {
   local port=$1
-  as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/run/server.log" -w -t 30 \
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/run/server.log" -w -t 120 \
     -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir/run" \
     start >/dev/null
 }
@@ -149,11 +152,11 @@ ENV
 
 stop() {
   [ -d "$dir/data" ] || return 0
-  as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 30 stop >/dev/null 2>&1 || true
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 120 stop >/dev/null 2>&1 || true
 }
 
 pause() {
-  as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 30 stop >/dev/null
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 120 stop >/dev/null
 }
 
 resume() {

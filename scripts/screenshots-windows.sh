@@ -21,7 +21,9 @@
 #
 # Everything lives in a private temporary folder (HOME, the Wine prefix, the
 # database); the X server picks a free display of its own. Every wait has a
-# deadline. Exit status 0 when every picture was taken and the record held.
+# deadline, a generous one: on a loaded machine Wine, the panel and each
+# window take their time. Exit status 0 when every picture was taken and the
+# record held.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TELWICK_WINDOWS_BUILD_DIR:-$top/build-windows}
@@ -76,7 +78,7 @@ wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto
 Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp -auth /dev/null 3>"$work/display" \
   >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 1200); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 DISPLAY=":$(cat "$work/display")"
 export DISPLAY
@@ -104,7 +106,7 @@ clock_font_color = #000000 100
 EOF
 tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
 pids+=($!)
-timeout 30 xdotool search --sync --class tint2 >/dev/null || fail "tint2 did not show"
+timeout 120 xdotool search --sync --class tint2 >/dev/null || fail "tint2 did not show"
 xsetroot -solid '#3b6e8f'
 
 # --- the demo database and settings ---------------------------------------------
@@ -156,29 +158,29 @@ find_window() {
 # The id of the window with this title, waited for.
 window() {
   local id
-  for _ in $(seq 120); do
+  for _ in $(seq 480); do
     id=$(find_window "$1")
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     kill -0 "$telwick_pid" 2>/dev/null || fail "telwick.exe ended while a window \"$1\" was awaited"
     sleep 0.25
   done
-  fail "no window \"$1\" within 30 s"
+  fail "no window \"$1\" within 120 s"
 }
 
 # Waits until no window has this title any more.
 gone() {
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     [ -z "$(find_window "$1")" ] && return 0
     sleep 0.1
   done
-  fail "the window \"$1\" did not close within 30 s"
+  fail "the window \"$1\" did not close within 120 s"
 }
 
 # Keys for a window, made the active one first.
 press() {
   local id=$1
   shift
-  timeout 10 xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
+  timeout 30 xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
   sleep 0.2
   xdotool key --clearmodifiers "$@"
 }
@@ -217,13 +219,13 @@ place() {
 # own picture is laid over the screen's, taken once it has been painted.
 shot() {
   local file=$1 id=$2 what=${3:-screen} colours=0 x y w h left=0 top=0 width height
-  for _ in $(seq 40); do
+  for _ in $(seq 120); do
     sleep 0.25
     xwd -id "$id" -silent | xwdtopnm 2>/dev/null >"$work/window.ppm"
     colours=$(ppmhist -noheader <"$work/window.ppm" 2>/dev/null | wc -l)
     [ "$colours" -gt 8 ] && break
   done
-  [ "$colours" -gt 8 ] || fail "the window for $file was not painted within 10 s"
+  [ "$colours" -gt 8 ] || fail "the window for $file was not painted within 30 s"
   xwd -root -silent | xwdtopnm 2>/dev/null >"$work/screen.ppm"
   read -r x y w h <<<"$(place "$id")"
   read -r width height < <(pamfile "$work/screen.ppm" | sed -n 's/.*, \([0-9]*\) by \([0-9]*\) .*/\1 \2/p')
@@ -264,8 +266,8 @@ wait_icon() {
     sleep 0.1
   done
 }
-icon=$(wait_icon 600)
-[ -n "$icon" ] || fail "the tray icon did not show within 60 s"
+icon=$(wait_icon 1200)
+[ -n "$icon" ] || fail "the tray icon did not show within 120 s"
 # The start goes on after the icon is shown: the first click waits for it.
 sleep 1
 
@@ -291,7 +293,7 @@ open_menu() {
     icon=$(wait_icon 100)
     [ -n "$icon" ] || fail "the tray icon was gone for 10 s"
     click "$icon" 10 10 3
-    for _ in $(seq 40); do
+    for _ in $(seq 100); do
       id=$(find_menu)
       if [ -n "$id" ]; then echo "$id"; return 0; fi
       sleep 0.1
@@ -327,7 +329,7 @@ shot tray-menu.png "$menu" corner
 # the desktop would on Windows too; Wine's menu does not see clicks outside
 # Wine's windows.)
 click "$(wait_icon 100)" 10 10 1
-for _ in $(seq 100); do [ -z "$(find_menu)" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -z "$(find_menu)" ] && break; sleep 0.1; done
 [ -z "$(find_menu)" ] || fail "the tray menu did not close on a left click on the icon"
 
 # --- the dialogs ------------------------------------------------------------------
@@ -339,7 +341,7 @@ for _ in $(seq 4); do
   xdotool mousemove --window "$icon" 8 8
   sleep 0.15
   xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 80 1
-  for _ in $(seq 50); do
+  for _ in $(seq 100); do
     list=$(find_window Configurations)
     [ -n "$list" ] && break
     sleep 0.1
@@ -413,7 +415,7 @@ gone Configuration
 press "$list" Return
 gone Configurations
 stored=""
-for _ in $(seq 50); do
+for _ in $(seq 150); do
   stored=$(wine reg query "$key" /v config0 2>/dev/null | tr -d '\r' | sed -n 's/^ *config0 *REG_SZ *//p')
   [ "$stored" = "6;2;$next_level;1;1;1;$batch;" ] && break
   sleep 0.2

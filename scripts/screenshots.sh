@@ -16,7 +16,9 @@
 #
 # Everything lives in a private temporary folder (HOME, the XDG folders, the
 # hive, the database); the X server picks a free display of its own. Every wait
-# has a deadline. Exit status 0 when all pictures were taken.
+# has a deadline, a generous one: on a loaded machine (a build beside it, a
+# sanitizer run) the X server, the panel and each window take their time.
+# Exit status 0 when all pictures were taken.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TELWICK_BUILD_DIR:-$top/build}
@@ -62,7 +64,7 @@ export LC_ALL=C.UTF-8
 Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp -auth /dev/null 3>"$work/display" \
   >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+for _ in $(seq 1200); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 DISPLAY=":$(cat "$work/display")"
 export DISPLAY
@@ -72,7 +74,7 @@ pids+=($!)
 trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
   --SetPartialStrut true --transparent false --tint 0xdcdcdc >"$work/trayer.log" 2>&1 &
 pids+=($!)
-timeout 30 xdotool search --sync --class trayer >/dev/null || fail "trayer did not show"
+timeout 120 xdotool search --sync --class trayer >/dev/null || fail "trayer did not show"
 xsetroot -solid '#3b6e8f'
 
 # --- the demo database and settings ---------------------------------------------
@@ -119,28 +121,28 @@ find_window() {
 # The id of the window with this title, waited for.
 window() {
   local id
-  for _ in $(seq 120); do
+  for _ in $(seq 480); do
     id=$(find_window "$1")
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.25
   done
-  fail "no window \"$1\" within 30 s"
+  fail "no window \"$1\" within 120 s"
 }
 
 # Waits until no window has this title any more.
 gone() {
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     [ -z "$(find_window "$1")" ] && return 0
     sleep 0.1
   done
-  fail "the window \"$1\" did not close within 30 s"
+  fail "the window \"$1\" did not close within 120 s"
 }
 
 # Keys for a window, made the active one first.
 press() {
   local id=$1
   shift
-  timeout 10 xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
+  timeout 30 xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
   xdotool key --clearmodifiers "$@"
 }
 
@@ -167,13 +169,13 @@ place() {
 # is painted. Taken once the window has been painted: until then it is flat.
 shot() {
   local file=$1 id=$2 what=${3:-screen} colours=0 x y w h left=0 top=0 width height
-  for _ in $(seq 40); do
+  for _ in $(seq 120); do
     sleep 0.25
     xwd -id "$id" -silent | xwdtopnm 2>/dev/null >"$work/window.ppm"
     colours=$(ppmhist -noheader <"$work/window.ppm" 2>/dev/null | wc -l)
     [ "$colours" -gt 8 ] && break
   done
-  [ "$colours" -gt 8 ] || fail "the window for $file was not painted within 10 s"
+  [ "$colours" -gt 8 ] || fail "the window for $file was not painted within 30 s"
   xwd -root -silent | xwdtopnm 2>/dev/null >"$work/screen.ppm"
   read -r x y w h <<<"$(place "$id")"
   read -r width height < <(pamfile "$work/screen.ppm" | sed -n 's/.*, \([0-9]*\) by \([0-9]*\) .*/\1 \2/p')
@@ -193,7 +195,7 @@ mkdir -p "$out"
 # --- the icon and its menu ----------------------------------------------------------
 # The icon is the small window of telwick that trayer took in.
 icon=""
-for _ in $(seq 300); do
+for _ in $(seq 1200); do
   for id in $(xdotool search --class telwick 2>/dev/null); do
     geometry=$(xwininfo -id "$id" 2>/dev/null)
     width=$(sed -n 's/^ *Width: *//p' <<<"$geometry")
@@ -204,13 +206,13 @@ for _ in $(seq 300); do
   kill -0 "$telwick_pid" 2>/dev/null || fail "telwick ended early"
   sleep 0.1
 done
-[ -n "$icon" ] || fail "the tray icon did not show within 30 s"
+[ -n "$icon" ] || fail "the tray icon did not show within 120 s"
 
 # A right click on the icon; the id of the menu once it is open.
 open_menu() {
   local id height
   xdotool mousemove --window "$icon" 8 8 click 3
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     for id in $(xdotool search --onlyvisible --class telwick 2>/dev/null); do
       height=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *Height: *//p')
       if [ "$id" != "$icon" ] && [ "${height:-0}" -gt 60 ]; then
@@ -220,7 +222,7 @@ open_menu() {
     done
     sleep 0.1
   done
-  fail "the tray menu did not open within 30 s"
+  fail "the tray menu did not open within 120 s"
 }
 
 menu=$(open_menu)

@@ -76,9 +76,10 @@ open_cases='^SqliteOverOdbc\.AnswersGetDateReadsUtf8AndChangesNothing$'
 # run once more: now and then a Wine process ends at once without a word, before
 # the test program has run (seen as a failure in 0.00 s with no output at all);
 # a fault of ours fails the second run as well, and the first failure stays in
-# the log above.
+# the log above. A case takes a few seconds; the time-out leaves room for Wine
+# on a loaded machine.
 status=0
-ctest --test-dir "$build" --output-on-failure -j1 --timeout 60 --repeat until-pass:2 -E "$open_cases" "$@" || status=1
+ctest --test-dir "$build" --output-on-failure -j1 --timeout 180 --repeat until-pass:2 -E "$open_cases" "$@" || status=1
 wineserver -k 2>/dev/null || true
 ended=$(date +%s)
 echo "== Windows: build $((built - started)) s, prefix $((prefixed - built)) s, tests under Wine $((ended - prefixed)) s"

@@ -26,12 +26,12 @@ bash scripts/check-layers.sh
 status=0
 echo "== tests"
 ctest --test-dir build --output-on-failure -j2 --timeout 600 || status=1
-timeout 300 bash scripts/screenshots.sh || status=1  # the desktop as a person sees it
+timeout 900 bash scripts/screenshots.sh || status=1  # the desktop as a person sees it
 
 echo "== the Windows program: cross-built, its portable tests under Wine"
 bash scripts/test-windows.sh || status=1
 bash scripts/package-windows.sh "$top/build-windows" --check || status=1  # the MSI installed and removed
-timeout 300 bash scripts/screenshots-windows.sh || status=1  # telwick.exe as a person sees it
+timeout 900 bash scripts/screenshots-windows.sh || status=1  # telwick.exe as a person sees it
 
 echo "== fuzzing, a few seconds a target"
 bash scripts/fuzz-short.sh || status=1

@@ -414,16 +414,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Kept>& info) { return std::string(info.param.name); });
 
 TEST_F(ListTest, AccessKeysPressTheirButtons) {
+    // Qt's waits give up after 5 s by default; a loaded machine may need more.
+    constexpr int Patience = 30000;
     StoreConfigurations(FiveRecords);
     frmConfigurations form;
     form.show();
     form.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form, Patience));
     Select(form, {1});
     boxes.answers = {Answer::No};
     // an access key presses its button the way a click does, a moment later
     QTest::keyClick(&form, Qt::Key_R, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.asked.size() == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.asked.size() == 1; }, Patience));
     ModalDriver driver;
     std::vector<std::string> handed;
     for (int i = 0; i < 2; ++i)
@@ -432,11 +434,11 @@ TEST_F(ListTest, AccessKeysPressTheirButtons) {
             Child<QPushButton>(editor, "CancelButton")->click();
         });
     QTest::keyClick(&form, Qt::Key_E, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return handed.size() == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return handed.size() == 1; }, Patience));
     form.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form, Patience));
     QTest::keyClick(&form, Qt::Key_A, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return handed.size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return handed.size() == 2; }, Patience));
     EXPECT_TRUE(driver.done());
     EXPECT_EQ(handed, (std::vector<std::string>{FiveRecords[1], ""}));
 }

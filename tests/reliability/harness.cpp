@@ -578,6 +578,28 @@ std::map<int, int> CountNumbered(const std::vector<std::string>& texts) {
     return counts;
 }
 
+namespace {
+constexpr const char* StderrEntry = "Telwick[110]: ";
+
+std::vector<std::string> StderrEntries(const Service& svc) {
+    std::vector<std::string> out;
+    std::istringstream in(svc.Stderr());
+    std::string line;
+    const size_t prefix = std::strlen(StderrEntry);
+    while (std::getline(in, line))
+        if (line.rfind(StderrEntry, 0) == 0) out.push_back(line.substr(prefix));
+    return out;
+}
+}  // namespace
+
+std::vector<std::string> EntriesWritten(const LogReceiver& log, const Service& svc) {
+    std::vector<std::string> texts = log.Messages("110");
+    for (auto& text : StderrEntries(svc)) texts.push_back(std::move(text));
+    return texts;
+}
+
+size_t EntriesOnStderr(const Service& svc) { return StderrEntries(svc).size(); }
+
 Tally Compare(const std::vector<int>& stored, const std::vector<std::string>& texts) {
     Tally t;
     auto counts = CountNumbered(texts);

@@ -239,6 +239,12 @@ public:
 
 // Counts how often each number n appears as "Event n" among texts.
 std::map<int, int> CountNumbered(const std::vector<std::string>& texts);
+// The texts of the entries 110 the service wrote: those the receiver got, then
+// those it put on standard error instead because the receiver did not read
+// within the send bound (a loaded machine can starve the receiver's thread).
+std::vector<std::string> EntriesWritten(const LogReceiver& log, const Service& svc);
+// How many of them are on standard error.
+size_t EntriesOnStderr(const Service& svc);
 struct Tally {
     int expected = 0, reported = 0, missing = 0, duplicates = 0, unexpected = 0;
 };

@@ -79,7 +79,7 @@ TEST_P(BadRecords, LoadWhatCanBeLoaded) {
     Figure("entries_per_event", c.times);
     Figure("entries", logged);
     size_t runs = box.ProbeRuns().size();
-    WaitUntil([&] { return box.ProbeRuns().size() >= 2u * static_cast<size_t>(c.batchRuns); }, 5s);
+    WaitUntil([&] { return box.ProbeRuns().size() >= 2u * static_cast<size_t>(c.batchRuns); }, 30s);
     runs = box.ProbeRuns().size();
     EXPECT_EQ(runs, 2u * static_cast<size_t>(c.batchRuns));
     Figure("batch_runs", static_cast<double>(runs));

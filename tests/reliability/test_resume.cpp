@@ -149,17 +149,18 @@ TEST(ResumeAfterKill, NoEventLostAtMostTheLastTickRepeated) {
 
     Service second(box);
     second.StartReady();
-    ASSERT_TRUE(
-        WaitUntil([&] { return CountNumbered(log.Messages("110")).count(window.back()) > 0; }, 120s, 200ms))
+    ASSERT_TRUE(WaitUntil([&] { return CountNumbered(EntriesWritten(log, second)).count(window.back()) > 0; },
+                          240s, 200ms))
         << second.Stderr();
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(second.Stop(), 0);
 
     std::vector<int> all = before;
     all.insert(all.end(), window.begin(), window.end());
-    const auto texts = log.Messages("110");
+    const auto texts = EntriesWritten(log, second);
     Tally t = Compare(all, texts);
     RecordTally("", t);
+    Figure("entries_on_stderr", static_cast<double>(EntriesOnStderr(second)));
     Figure("acted_on_before_kill", static_cast<double>(actedBeforeKill));
     EXPECT_EQ(t.missing, 0);
     EXPECT_EQ(t.unexpected, 0);

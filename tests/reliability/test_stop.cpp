@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -32,6 +33,23 @@ std::vector<std::string> Lines(const std::string& text) {
     std::string line;
     while (std::getline(in, line)) out.push_back(line);
     return out;
+}
+
+// The process's state letter in /proc (T: stopped), or 0 when it is gone.
+char State(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+// Whether the process has the file open (the database it waits on).
+bool HoldsOpen(pid_t pid, const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = fs::canonical(path, ec);
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+        if (fs::read_symlink(fd.path(), ec) == file) return true;
+    return false;
 }
 
 int CountBoxes(const Service& svc) {
@@ -86,7 +104,10 @@ void PauseThenStopMidWindow(StopWorld& w) {
     ASSERT_TRUE(WaitUntil([&] { return CountBoxes(*w.svc) >= 200; }, 60s)) << w.svc->Stderr();
     w.svc->Signal(SIGTSTP);
     const int atPause = CountBoxes(*w.svc);
-    std::this_thread::sleep_for(300ms);
+    // The service says it is paused once the check has ended (after the row
+    // under way, however long a loaded machine takes over it); then nothing
+    // more comes.
+    ASSERT_NE(w.svc->WaitNotify("STATUS=Paused"), "") << w.svc->Stderr();
     const int settled = CountBoxes(*w.svc);
     std::this_thread::sleep_for(1s);
     Figure("rows_acted_on_after_pause", settled - atPause);
@@ -95,7 +116,7 @@ void PauseThenStopMidWindow(StopWorld& w) {
     w.svc->Signal(SIGCONT);
     ASSERT_TRUE(WaitUntil([&] { return CountBoxes(*w.svc) >= settled + 100; }, 60s));
     w.svc->Signal(SIGSTOP);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(WaitUntil([&] { return State(w.svc->pid()) == 'T'; }, 10s, 10ms));
     w.boxesAtStop = CountBoxes(*w.svc);
     std::vector<std::string> texts;
     for (const auto& line : Lines(w.svc->Stderr()))
@@ -172,7 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_EQ(sqlite3_exec(w.lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
                      w.Start(w.db.Server(), std::vector<std::string>(5, Sandbox::Record(false, true, false)),
                              false);
-                     std::this_thread::sleep_for(1500ms);
+                     // The load has the file open and waits on the lock (however
+                     // long a loaded machine takes to start the program).
+                     ASSERT_TRUE(WaitUntil([&] { return HoldsOpen(w.svc->pid(), w.db.Server()); }, 30s, 10ms));
+                     std::this_thread::sleep_for(300ms);
                  },
                  true},
         StopCase{"ReconnectBackoff",
