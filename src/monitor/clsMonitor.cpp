@@ -11,7 +11,6 @@
 #include "platform/messagebox.h"
 #include "platform/process.h"
 #include "platform/syslog.h"
-#include "platform/text.h"
 #include "settings/settings.h"
 
 namespace {
@@ -22,12 +21,18 @@ constexpr int32_t EventLogNumber = 110;
 
 // Every "%" + n (n from 5 down to 1) replaced by field n of the parameter list,
 // on the text as it grows: a placeholder that a later field brings in is
-// replaced by the fields after it.
+// replaced by the fields after it. The text is changed in place: a row whose
+// fields are no longer than their placeholders costs no allocation.
 void FillPlaceholders(std::string& text, const std::string& parameter) {
+    if (text.find('%') == std::string::npos) return;
     for (char n = '5'; n >= '1'; --n) {
-        const std::string token{'%', n};
-        if (text.find(token) == std::string::npos) continue;
-        text = telwick::ReplaceAll(text, token, modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator));
+        const char token[] = {'%', n};
+        size_t pos = text.find(token, 0, 2);
+        if (pos == std::string::npos) continue;
+        const std::string field = modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator);
+        // Left to right; what is put in is not looked at again for this n.
+        for (; pos != std::string::npos; pos = text.find(token, pos + field.size(), 2))
+            text.replace(pos, 2, field);
     }
 }
 

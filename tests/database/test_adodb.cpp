@@ -17,6 +17,7 @@
 #include "database/utf16.h"
 #include "database/modDatabase.h"
 #include "platform/fault.h"
+#include "platform/text.h"
 #include "support/testdb.h"
 #include "support/testenv.h"
 
@@ -197,6 +198,34 @@ TEST_P(RecordsetTest, WalksTheRowsInOrderWithFieldsByNameAndPosition) {
         {6, 2, "", true}};
     EXPECT_EQ(rows, expected);
     EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
+}
+
+TEST_P(RecordsetTest, FieldNamesAreFoundAfreshInEachResultWhateverTheirCase) {
+    // The same names in the other order in the second result: a position
+    // found in the first must not be taken for the second.
+    Recordset rs;
+    for (const bool swapped : {false, true}) {
+        rs.Open(swapped ? "SELECT 20 AS \"Beta\", 10 AS \"Alpha\"" : "SELECT 10 AS \"Alpha\", 20 AS \"Beta\"", &conn_);
+        for (const char* name : {"alpha", "ALPHA", "Alpha", "aLpHa", "alpha"}) EXPECT_EQ(rs.Integer(name), 10) << name;
+        for (const char* name : {"BETA", "beta"}) EXPECT_EQ(rs.Integer(name), 20) << name;
+        EXPECT_EQ(FaultOf([&] { rs.Integer("alph"); }).number(), 3265);
+        rs.Close();
+    }
+}
+
+TEST(FieldNames, CompareWithOnlyTheAsciiLettersFolded) {
+    const std::string umlaut = "gr\xC3\xB6\xC3\x9F" "e";  // UTF-8 bytes are never changed
+    const struct {
+        std::string lower, asked;
+        bool equal;
+    } cases[] = {
+        {"eventlognr", "EventLogNr", true}, {"eventlognr", "eventlognr", true}, {umlaut, "GR\xC3\xB6\xC3\x9F" "E", true},
+        {"eventlognr", "eventlognr ", false}, {"message", "messagf", false},  {"a{b", "A[B", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(telwick::EqualsLowered(c.lower, c.asked), c.equal) << c.asked;
+        EXPECT_EQ(telwick::EqualsLowered(telwick::Lower(c.asked), c.asked), true) << c.asked;
+    }
 }
 
 TEST_P(RecordsetTest, NullsReadAsEmptyTextAndZero) {
