@@ -19,20 +19,28 @@ const std::string NewestQuery = "SELECT MAX(eventlognr) FROM t_eventLog";
 const std::string LowestQuery = "SELECT MIN(eventlognr) FROM t_eventLog";
 constexpr int32_t EventLogNumber = 110;
 
+// The placeholders "%1" to "%5" that text holds, as bits 1 to 5.
+unsigned Placeholders(const std::string& text) {
+    unsigned bits = 0;
+    for (size_t pos = text.find('%'); pos != std::string::npos && pos + 1 < text.size(); pos = text.find('%', pos + 1))
+        if (const char d = text[pos + 1]; d >= '1' && d <= '5') bits |= 1u << (d - '0');
+    return bits;
+}
+
 // Every "%" + n (n from 5 down to 1) replaced by field n of the parameter list,
 // on the text as it grows: a placeholder that a later field brings in is
 // replaced by the fields after it. The text is changed in place: a row whose
 // fields are no longer than their placeholders costs no allocation.
 void FillPlaceholders(std::string& text, const std::string& parameter) {
-    if (text.find('%') == std::string::npos) return;
-    for (char n = '5'; n >= '1'; --n) {
+    unsigned present = Placeholders(text);
+    for (char n = '5'; n >= '1' && present; --n) {
+        if (!(present & (1u << (n - '0')))) continue;
         const char token[] = {'%', n};
-        size_t pos = text.find(token, 0, 2);
-        if (pos == std::string::npos) continue;
         const std::string field = modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator);
         // Left to right; what is put in is not looked at again for this n.
-        for (; pos != std::string::npos; pos = text.find(token, pos + field.size(), 2))
+        for (size_t pos = text.find(token, 0, 2); pos != std::string::npos; pos = text.find(token, pos + field.size(), 2))
             text.replace(pos, 2, field);
+        present = Placeholders(text);  // what the field brought in, or made with a "%" before it
     }
 }
 
