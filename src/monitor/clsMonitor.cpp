@@ -22,7 +22,8 @@ constexpr int32_t EventLogNumber = 110;
 // The placeholders "%1" to "%5" that text holds, as bits 1 to 5.
 unsigned Placeholders(const std::string& text) {
     unsigned bits = 0;
-    for (size_t pos = text.find('%'); pos != std::string::npos && pos + 1 < text.size(); pos = text.find('%', pos + 1))
+    for (size_t pos = text.find('%'); pos != std::string::npos && pos + 1 < text.size();
+         pos = text.find('%', pos + 1))
         if (const char d = text[pos + 1]; d >= '1' && d <= '5') bits |= 1u << (d - '0');
     return bits;
 }
@@ -38,7 +39,8 @@ void FillPlaceholders(std::string& text, const std::string& parameter) {
         const char token[] = {'%', n};
         const std::string field = modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator);
         // Left to right; what is put in is not looked at again for this n.
-        for (size_t pos = text.find(token, 0, 2); pos != std::string::npos; pos = text.find(token, pos + field.size(), 2))
+        for (size_t pos = text.find(token, 0, 2); pos != std::string::npos;
+             pos = text.find(token, pos + field.size(), 2))
             text.replace(pos, 2, field);
         present = Placeholders(text);  // what the field brought in, or made with a "%" before it
     }

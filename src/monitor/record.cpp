@@ -24,7 +24,8 @@ std::string ParseValue(const std::string& value, int32_t index, const std::strin
     }
     if (!(start < end && start > 0 && end > 0)) return {};
     std::string field = value.substr(start - 1, end - start);
-    if (field.find(EscapeToken) != std::string::npos) field = telwick::ReplaceAll(field, EscapeToken, RecordSeparator);
+    if (field.find(EscapeToken) != std::string::npos)
+        field = telwick::ReplaceAll(field, EscapeToken, RecordSeparator);
     return field;
 }
 

@@ -14,8 +14,8 @@
 
 #include "database/adodb.h"
 #include "database/backend.h"
-#include "database/utf16.h"
 #include "database/modDatabase.h"
+#include "database/utf16.h"
 #include "platform/fault.h"
 #include "platform/text.h"
 #include "support/testdb.h"
@@ -205,8 +205,10 @@ TEST_P(RecordsetTest, FieldNamesAreFoundAfreshInEachResultWhateverTheirCase) {
     // found in the first must not be taken for the second.
     Recordset rs;
     for (const bool swapped : {false, true}) {
-        rs.Open(swapped ? "SELECT 20 AS \"Beta\", 10 AS \"Alpha\"" : "SELECT 10 AS \"Alpha\", 20 AS \"Beta\"", &conn_);
-        for (const char* name : {"alpha", "ALPHA", "Alpha", "aLpHa", "alpha"}) EXPECT_EQ(rs.Integer(name), 10) << name;
+        rs.Open(swapped ? "SELECT 20 AS \"Beta\", 10 AS \"Alpha\"" : "SELECT 10 AS \"Alpha\", 20 AS \"Beta\"",
+                &conn_);
+        for (const char* name : {"alpha", "ALPHA", "Alpha", "aLpHa", "alpha"})
+            EXPECT_EQ(rs.Integer(name), 10) << name;
         for (const char* name : {"BETA", "beta"}) EXPECT_EQ(rs.Integer(name), 20) << name;
         EXPECT_EQ(FaultOf([&] { rs.Integer("alph"); }).number(), 3265);
         rs.Close();
@@ -214,13 +216,22 @@ TEST_P(RecordsetTest, FieldNamesAreFoundAfreshInEachResultWhateverTheirCase) {
 }
 
 TEST(FieldNames, CompareWithOnlyTheAsciiLettersFolded) {
-    const std::string umlaut = "gr\xC3\xB6\xC3\x9F" "e";  // UTF-8 bytes are never changed
+    const std::string umlaut =
+        "gr\xC3\xB6\xC3\x9F"
+        "e";  // UTF-8 bytes are never changed
     const struct {
         std::string lower, asked;
         bool equal;
     } cases[] = {
-        {"eventlognr", "EventLogNr", true}, {"eventlognr", "eventlognr", true}, {umlaut, "GR\xC3\xB6\xC3\x9F" "E", true},
-        {"eventlognr", "eventlognr ", false}, {"message", "messagf", false},  {"a{b", "A[B", false},
+        {"eventlognr", "EventLogNr", true},
+        {"eventlognr", "eventlognr", true},
+        {umlaut,
+         "GR\xC3\xB6\xC3\x9F"
+         "E",
+         true},
+        {"eventlognr", "eventlognr ", false},
+        {"message", "messagf", false},
+        {"a{b", "A[B", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(telwick::EqualsLowered(c.lower, c.asked), c.equal) << c.asked;
