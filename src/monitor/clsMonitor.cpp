@@ -42,7 +42,10 @@ void FillPlaceholders(std::string& text, const std::string& parameter) {
         for (size_t pos = text.find(token, 0, 2); pos != std::string::npos;
              pos = text.find(token, pos + field.size(), 2))
             text.replace(pos, 2, field);
-        present = Placeholders(text);  // what the field brought in, or made with a "%" before it
+        // A field can bring placeholders in, or make one with a "%" before it
+        // (an empty one with what follows it); other fields change nothing else.
+        if (field.empty() || field.find('%') != std::string::npos || (field[0] >= '1' && field[0] <= '5'))
+            present = Placeholders(text);
     }
 }
 
