@@ -215,6 +215,20 @@ TEST_P(RecordsetTest, FieldNamesAreFoundAfreshInEachResultWhateverTheirCase) {
     }
 }
 
+TEST_P(RecordsetTest, FieldsReadInAnyOrderOrNotAtAllAreThoseOfTheCurrentRow) {
+    Recordset rs;
+    rs.Open(
+        "SELECT eventlognr, computernr, parameter FROM t_eventLog WHERE computernr IN (1, 2) ORDER BY eventlognr",
+        &conn_);
+    std::vector<std::string> seen;
+    for (int row = 0; !rs.EOF_(); rs.MoveNext(), ++row) {
+        std::string text = rs.Text(2);  // the last column first; every other row reads only it
+        if (row % 2 == 0) text += "|" + rs.Text(0) + "|" + std::to_string(rs.Integer("computernr"));
+        seen.push_back(text);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"D:;85|1|1", "Exchange Transport", "FILESERVER;0|3|1", ""}));
+}
+
 TEST(FieldNames, CompareWithOnlyTheAsciiLettersFolded) {
     const std::string umlaut =
         "gr\xC3\xB6\xC3\x9F"
