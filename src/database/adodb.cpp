@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "database/backend.h"
@@ -351,6 +352,10 @@ struct Recordset::Impl {
     Connection* connection = nullptr;
     std::unique_ptr<detail::Cursor> cursor;
     std::vector<std::string> names;  // column names in lower case
+    // The field names asked for so far, as written, with their positions: a
+    // loop that reads the same fields row after row finds each with one plain
+    // comparison.
+    std::vector<std::pair<std::string, int>> resolved;
     bool eof = true;
 };
 
@@ -406,22 +411,22 @@ void Recordset::CheckRow() const {
 
 int Recordset::Index(const std::string& field) const {
     CheckRow();
+    auto& resolved = impl_->resolved;
+    for (const auto& [asked, position] : resolved)
+        if (asked == field) return position;
     // Column names compare without regard to case, as the servers treat them.
     const auto& names = impl_->names;
-    int i = -1;
-    for (size_t k = 0; k < names.size() && i < 0; ++k) {
-        const std::string& n = names[k];
-        if (n.size() != field.size()) continue;
-        size_t j = 0;
-        while (j < n.size() && n[j] == std::tolower(static_cast<unsigned char>(field[j]))) ++j;
-        if (j == n.size()) i = static_cast<int>(k);
+    for (size_t k = 0; k < names.size(); ++k) {
+        if (!telwick::EqualsLowered(names[k], field)) continue;
+        // A few spellings per column at most; a caller that makes up new
+        // ones every row is still answered, without being remembered.
+        if (resolved.size() < 2 * names.size()) resolved.emplace_back(field, static_cast<int>(k));
+        return static_cast<int>(k);
     }
-    if (i < 0)
-        throw Fault(ItemNotFound,
-                    "Item cannot be found in the collection corresponding to the requested name or "
-                    "ordinal: " +
-                        field);
-    return i;
+    throw Fault(ItemNotFound,
+                "Item cannot be found in the collection corresponding to the requested name or "
+                "ordinal: " +
+                    field);
 }
 
 int Recordset::FieldCount() const {

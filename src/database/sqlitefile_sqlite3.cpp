@@ -46,6 +46,7 @@ public:
             names_.emplace_back(name ? name : "");
         }
         values_.resize(names_.size());
+        readInRow_.resize(names_.size(), 0);
     }
     ~SqliteCursor() override { sqlite3_finalize(stmt_); }
 
@@ -53,7 +54,7 @@ public:
     const std::string& Name(int column) const override { return names_[static_cast<size_t>(column)]; }
 
     bool Next() override {
-        read_ = 0;
+        ++row_;
         if (done_) return false;
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_ROW) return true;
@@ -63,9 +64,14 @@ public:
     }
 
     const Value& Get(int column) override {
-        // Each value is read once per row, when first asked for.
-        while (read_ <= column) Read(read_++);
-        return values_[static_cast<size_t>(column)];
+        // A value is read once per row, when first asked for; the columns not
+        // asked for are not read at all.
+        const auto c = static_cast<size_t>(column);
+        if (readInRow_[c] != row_) {
+            Read(column);
+            readInRow_[c] = row_;
+        }
+        return values_[c];
     }
 
 private:
@@ -96,8 +102,9 @@ private:
     sqlite3* db_;
     sqlite3_stmt* stmt_;
     std::vector<std::string> names_;
-    std::vector<Value> values_;
-    int read_ = 0;
+    std::vector<Value> values_;        // their texts keep their room from row to row
+    std::vector<uint64_t> readInRow_;  // the row each value was read in
+    uint64_t row_ = 0;
     bool done_ = false;
 };
 
@@ -141,7 +148,9 @@ private:
 
 std::unique_ptr<Session> OpenSqliteFile(const std::string& path, bool writable) {
     sqlite3* db = nullptr;
-    const int flags = writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    // A session is used by one thread at a time: no locking in every call.
+    const int flags =
+        (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         const std::string text = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close_v2(db);

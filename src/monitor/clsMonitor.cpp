@@ -11,7 +11,6 @@
 #include "platform/messagebox.h"
 #include "platform/process.h"
 #include "platform/syslog.h"
-#include "platform/text.h"
 #include "settings/settings.h"
 
 namespace {
@@ -20,14 +19,37 @@ const std::string NewestQuery = "SELECT MAX(eventlognr) FROM t_eventLog";
 const std::string LowestQuery = "SELECT MIN(eventlognr) FROM t_eventLog";
 constexpr int32_t EventLogNumber = 110;
 
+// The placeholders "%1" to "%5" that text holds, as bits 1 to 5. (Message
+// texts are short: a plain walk over the bytes beats a search call per "%".)
+unsigned Placeholders(const std::string& text) {
+    unsigned bits = 0;
+    for (size_t i = 1; i < text.size(); ++i)
+        if (text[i - 1] == '%' && text[i] >= '1' && text[i] <= '5') bits |= 1u << (text[i] - '0');
+    return bits;
+}
+
 // Every "%" + n (n from 5 down to 1) replaced by field n of the parameter list,
 // on the text as it grows: a placeholder that a later field brings in is
-// replaced by the fields after it.
+// replaced by the fields after it. The text is changed in place: a row whose
+// fields are no longer than their placeholders costs no allocation.
 void FillPlaceholders(std::string& text, const std::string& parameter) {
-    for (char n = '5'; n >= '1'; --n) {
-        const std::string token{'%', n};
-        if (text.find(token) == std::string::npos) continue;
-        text = telwick::ReplaceAll(text, token, modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator));
+    unsigned present = Placeholders(text);
+    for (char n = '5'; n >= '1' && present; --n) {
+        if (!(present & (1u << (n - '0')))) continue;
+        const std::string field = modMain::ParseValue(parameter, n - '0', modMain::RecordSeparator);
+        // Left to right; what is put in is not looked at again for this n.
+        for (size_t pos = 0; pos + 1 < text.size();) {
+            if (text[pos] == '%' && text[pos + 1] == n) {
+                text.replace(pos, 2, field);
+                pos += field.size();
+            } else {
+                ++pos;
+            }
+        }
+        // A field can bring placeholders in, or make one with a "%" before it
+        // (an empty one with what follows it); other fields change nothing else.
+        if (field.empty() || field.find('%') != std::string::npos || (field[0] >= '1' && field[0] <= '5'))
+            present = Placeholders(text);
     }
 }
 

@@ -22,9 +22,11 @@ std::string ParseValue(const std::string& value, int32_t index, const std::strin
             if (count < index) start = end + 1;
         }
     }
-    if (start < end && start > 0 && end > 0)
-        return telwick::ReplaceAll(value.substr(start - 1, end - start), EscapeToken, RecordSeparator);
-    return {};
+    if (!(start < end && start > 0 && end > 0)) return {};
+    std::string field = value.substr(start - 1, end - start);
+    if (field.find(EscapeToken) != std::string::npos)
+        field = telwick::ReplaceAll(field, EscapeToken, RecordSeparator);
+    return field;
 }
 
 std::string EscapeValue(const std::string& text) { return telwick::ReplaceAll(text, RecordSeparator, EscapeToken); }

@@ -33,10 +33,23 @@ inline std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
+// An ASCII letter in lower case; any other byte as it is, whatever the locale
+// (a byte of a UTF-8 character is never changed).
+constexpr char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // ASCII letters in lower case; other bytes as they are.
 inline std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s) c = LowerAscii(c);
     return s;
+}
+
+// lower (already in lower case) and text are equal when text's ASCII letters
+// are taken in lower case.
+inline bool EqualsLowered(const std::string& lower, const std::string& text) {
+    if (lower.size() != text.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (lower[i] != LowerAscii(text[i])) return false;
+    return true;
 }
 
 }  // namespace telwick

@@ -14,9 +14,10 @@
 
 #include "database/adodb.h"
 #include "database/backend.h"
-#include "database/utf16.h"
 #include "database/modDatabase.h"
+#include "database/utf16.h"
 #include "platform/fault.h"
+#include "platform/text.h"
 #include "support/testdb.h"
 #include "support/testenv.h"
 
@@ -197,6 +198,59 @@ TEST_P(RecordsetTest, WalksTheRowsInOrderWithFieldsByNameAndPosition) {
         {6, 2, "", true}};
     EXPECT_EQ(rows, expected);
     EXPECT_EQ(rs.State(), telwick::db::adStateClosed);
+}
+
+TEST_P(RecordsetTest, FieldNamesAreFoundAfreshInEachResultWhateverTheirCase) {
+    // The same names in the other order in the second result: a position
+    // found in the first must not be taken for the second.
+    Recordset rs;
+    for (const bool swapped : {false, true}) {
+        rs.Open(swapped ? "SELECT 20 AS \"Beta\", 10 AS \"Alpha\"" : "SELECT 10 AS \"Alpha\", 20 AS \"Beta\"",
+                &conn_);
+        for (const char* name : {"alpha", "ALPHA", "Alpha", "aLpHa", "alpha"})
+            EXPECT_EQ(rs.Integer(name), 10) << name;
+        for (const char* name : {"BETA", "beta"}) EXPECT_EQ(rs.Integer(name), 20) << name;
+        EXPECT_EQ(FaultOf([&] { rs.Integer("alph"); }).number(), 3265);
+        rs.Close();
+    }
+}
+
+TEST_P(RecordsetTest, FieldsReadInAnyOrderOrNotAtAllAreThoseOfTheCurrentRow) {
+    Recordset rs;
+    rs.Open(
+        "SELECT eventlognr, computernr, parameter FROM t_eventLog WHERE computernr IN (1, 2) ORDER BY eventlognr",
+        &conn_);
+    std::vector<std::string> seen;
+    for (int row = 0; !rs.EOF_(); rs.MoveNext(), ++row) {
+        std::string text = rs.Text(2);  // the last column first; every other row reads only it
+        if (row % 2 == 0) text += "|" + rs.Text(0) + "|" + std::to_string(rs.Integer("computernr"));
+        seen.push_back(text);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"D:;85|1|1", "Exchange Transport", "FILESERVER;0|3|1", ""}));
+}
+
+TEST(FieldNames, CompareWithOnlyTheAsciiLettersFolded) {
+    const std::string umlaut =
+        "gr\xC3\xB6\xC3\x9F"
+        "e";  // UTF-8 bytes are never changed
+    const struct {
+        std::string lower, asked;
+        bool equal;
+    } cases[] = {
+        {"eventlognr", "EventLogNr", true},
+        {"eventlognr", "eventlognr", true},
+        {umlaut,
+         "GR\xC3\xB6\xC3\x9F"
+         "E",
+         true},
+        {"eventlognr", "eventlognr ", false},
+        {"message", "messagf", false},
+        {"a{b", "A[B", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(telwick::EqualsLowered(c.lower, c.asked), c.equal) << c.asked;
+        EXPECT_EQ(telwick::EqualsLowered(telwick::Lower(c.asked), c.asked), true) << c.asked;
+    }
 }
 
 TEST_P(RecordsetTest, NullsReadAsEmptyTextAndZero) {

@@ -184,6 +184,8 @@ protected:
         AddMessage(95, "%5%4%3%2%1");
         AddMessage(96, "%1%1 %%1 100% %2");
         AddMessage(97, "Disk %1 is %2% full");
+        AddMessage(89, "%%2 %3");  // field 2 makes "%1" with the "%" before it
+        AddMessage(88, "%%21");    // and so does an empty field 2
         // Long texts come from long parameters used many times.
         std::string many;
         for (int i = 0; i < 50; ++i) many += "%1";
@@ -334,6 +336,8 @@ TEST_P(Engine, MessagesAreFilledFromTheParameters) {
         {94, "a;b;c;d;e;f", "%6"},
         {90, "a[trdoppu]b", "a;b"},
         {91, "a;b%1", "a and ba"},
+        {89, "x;1;%", "x %"},
+        {88, "x", "x"},
         {95, "1;2;3;4;5", "54321"},
         {96, "x;y", "xx %x 100% y"},
         {91, "only", "only and "},
