@@ -34,7 +34,7 @@ struct Value {
     std::string text;
 };
 
-// A forward-only result; the rows stream one at a time.
+// A forward-only result; the rows stream, a few at a time, never all at once.
 class Cursor {
 public:
     virtual ~Cursor() = default;

@@ -251,9 +251,10 @@ struct Result {
         }
     }
 
-    // Rows per batch: enough that the hand-over costs nothing per row, few
-    // enough that a wide result stays small.
-    size_t BatchRows() const { return std::max<size_t>(1, std::min<size_t>(256, 8192 / names_.size())); }
+    // Rows per batch: enough that the hand-over costs next to nothing per row
+    // (as many as a driver commonly brings in one round trip), few enough that
+    // a wide result stays small.
+    size_t BatchRows() const { return std::max<size_t>(1, std::min<size_t>(1000, 16384 / names_.size())); }
 
     void FetchBatch() {
         rows_ = 0;
