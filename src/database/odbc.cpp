@@ -132,7 +132,7 @@ public:
                 lostText_ = stop ? "The program is stopping" : "The server did not answer within " + WithinText(limit);
                 ++abandonedCalls;
                 thread_.detach();  // it ends by itself
-                throw DriverError("The server did not answer", lostText_, stop ? "HY008" : "HYT00");
+                throw DriverError("The connection is lost", lostText_, stop ? "HY008" : "HYT00");
             }
             // Short slices: a stop request is a flag, not a notification.
             cv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(100)));
