@@ -10,6 +10,9 @@
 #   pg-test-env.sh stop DIR     stops the server (the folder stays for the caller)
 #   pg-test-env.sh pause DIR    stops the server, keeping its data
 #   pg-test-env.sh resume DIR   starts it again on the same port
+#   pg-test-env.sh freeze DIR   stops every process of the server (SIGSTOP): the
+#                               connections stay up, nothing answers
+#   pg-test-env.sh thaw DIR     lets them run again (SIGCONT)
 #
 # As root the server runs as user postgres, so DIR must be reachable by it.
 set -euo pipefail
@@ -18,7 +21,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 pgbin=${TELWICK_PG_BIN:-/usr/lib/postgresql/15/bin}
 
 usage() {
-  echo "usage: $0 start|stop|pause|resume DIR" >&2
+  echo "usage: $0 start|stop|pause|resume|freeze|thaw DIR" >&2
   exit 2
 }
 
@@ -163,10 +166,32 @@ resume() {
   server_start "$(cat "$dir/port")"
 }
 
+# The server's processes: the postmaster and its children.
+server_pids() {
+  local main
+  main=$(head -1 "$dir/data/postmaster.pid")
+  echo "$main"
+  pgrep -P "$main" || true
+}
+
+freeze() {
+  # The postmaster first: stopped, it starts no new child meanwhile.
+  local main
+  main=$(head -1 "$dir/data/postmaster.pid")
+  kill -STOP "$main"
+  kill -STOP $(pgrep -P "$main") 2>/dev/null || true
+}
+
+thaw() {
+  kill -CONT $(server_pids)
+}
+
 case "$cmd" in
   start) start ;;
   stop) stop ;;
   pause) pause ;;
   resume) resume ;;
+  freeze) freeze ;;
+  thaw) thaw ;;
   *) usage ;;
 esac

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -74,7 +75,15 @@ struct KeptSession {
     std::chrono::steady_clock::time_point loggedIn;
 };
 std::optional<KeptSession> kept;
-std::chrono::milliseconds idleTime = keep::DefaultIdle;
+// The keep time; the tests of the whole service set it through the
+// environment (TELWICK_TEST_KEEP_MS, 0 switches the keeping off).
+std::chrono::milliseconds InitialIdleTime() {
+    const char* text = std::getenv("TELWICK_TEST_KEEP_MS");
+    int64_t ms = 0;
+    if (!text || std::from_chars(text, text + std::strlen(text), ms).ec != std::errc()) return keep::DefaultIdle;
+    return std::chrono::milliseconds(ms);
+}
+std::chrono::milliseconds idleTime = InitialIdleTime();
 keep::Clock keepClock;
 uint64_t physicalOpens = 0;
 
@@ -341,7 +350,8 @@ void Connection::Close() {
 
 void Connection::Release() {
     std::unique_ptr<detail::Session> session = std::move(session_);
-    if (!session || keepKey_.empty() || failed_ || idleTime.count() <= 0 || programEnding) return;
+    if (!session || keepKey_.empty() || failed_ || session->Lost() || idleTime.count() <= 0 || programEnding)
+        return;
     keep::Drop();  // one kept session at a time
     kept = KeptSession{std::move(session), name_, keepKey_, Now(), loggedIn_};
 }

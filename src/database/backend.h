@@ -4,6 +4,7 @@
 // Also used by the test support and the benchmarks to make their databases.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -33,7 +34,7 @@ struct Value {
     std::string text;
 };
 
-// A forward-only result; the rows stream one at a time.
+// A forward-only result; the rows stream, a few at a time, never all at once.
 class Cursor {
 public:
     virtual ~Cursor() = default;
@@ -55,6 +56,8 @@ public:
     virtual void Begin() = 0;
     virtual void Commit() = 0;
     virtual void Rollback() = 0;
+    // Given up after a server did not answer in time: every further call fails.
+    virtual bool Lost() const { return false; }
 };
 
 // A SQLite file. Read-only: a missing file fails and nothing can change it,
@@ -68,6 +71,13 @@ std::unique_ptr<Session> OpenSqliteFileOverOdbc(const std::string& path, bool wr
 // An ODBC connection text (without the login); the login is added here.
 std::unique_ptr<Session> OpenOdbc(const std::string& connectionText, const std::string& userId,
                                   const std::string& password);
+
+// How long a server session may wait for the server: to log in (15 s), and
+// for a statement or a batch of rows (30 s). A server that does not answer in
+// time is taken for lost: the call fails, and the session with it.
+void SetServerTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds command);
+// Calls given up on whose threads still wait for their server's answer.
+int AbandonedServerCalls();
 
 // The ODBC configuration of this system: the data source names and the
 // installed drivers (names as the driver manager knows them).

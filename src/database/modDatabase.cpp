@@ -207,6 +207,9 @@ bool CheckDB() {
             ++retry;
         }
 
+        // A stop gives up the wait for the server too: that is no loss.
+        if (platform::StopRequested()) return false;
+
         // The question, answered Yes by the console host.
         if (!lossReported) {
             lossReported = true;

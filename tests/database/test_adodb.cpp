@@ -4,6 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <csignal>
+#endif
+
+#include <cstdio>
+#include <functional>
+#include <iterator>
+#include <thread>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +25,7 @@
 #include "database/modDatabase.h"
 #include "database/utf16.h"
 #include "platform/fault.h"
+#include "platform/lifecycle.h"
 #include "platform/text.h"
 #include "support/testdb.h"
 #include "support/testenv.h"
@@ -361,6 +370,181 @@ TEST(PostgresOutage, ReadingFromAStoppedServerFails) {
     EXPECT_NO_THROW(again.Open(db.ConnectionText(), db.user(), db.password()));
     EXPECT_NO_THROW(again.Execute("SELECT GetDate() "));
 }
+
+// --- a server that stops answering (PostgreSQL) --------------------------------------------
+
+#ifndef _WIN32
+// The processes of the server that the test database's writer is connected
+// to, stopped (SIGSTOP) as a whole: connections stay up, nothing answers.
+class FrozenServer {
+public:
+    explicit FrozenServer(TestDatabase& db) {
+        postmaster_ = ParentOf(static_cast<pid_t>(db.QueryInteger("SELECT pg_backend_pid()").value_or(0)));
+    }
+    ~FrozenServer() { Thaw(); }
+    void Freeze() {
+        ::kill(postmaster_, SIGSTOP);  // first: stopped, it starts no new process
+        for (pid_t pid : Children()) ::kill(pid, SIGSTOP);
+    }
+    void Thaw() {
+        for (pid_t pid : Children()) ::kill(pid, SIGCONT);
+        ::kill(postmaster_, SIGCONT);
+    }
+
+private:
+    static pid_t ParentOf(pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        int ppid = 0;
+        const size_t close = line.rfind(')');
+        if (close != std::string::npos) std::sscanf(line.c_str() + close + 1, " %*c %d", &ppid);
+        return ppid;
+    }
+    std::vector<pid_t> Children() const {
+        std::vector<pid_t> out;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") == std::string::npos && ParentOf(std::stoi(name)) == postmaster_)
+                out.push_back(std::stoi(name));
+        }
+        return out;
+    }
+    pid_t postmaster_ = 0;
+};
+
+// Every kind of call on a server that stopped answering gives up at its time-out
+// with a lost connection, the session is not kept, and once the server answers
+// again a new connection works. The limits are shortened to 1 s here.
+TEST(FrozenServer, EveryCallGivesUpAtItsTimeOutAndTheSessionIsNotKept) {
+    if (!telwick::test::OwnPostgresAvailable()) GTEST_SKIP() << telwick::test::OwnPostgresSkipReason();
+    namespace detail = telwick::db::detail;
+    namespace keep = telwick::db::keep;
+    using namespace std::chrono;
+    struct Restore {
+        ~Restore() {
+            detail::SetServerTimeouts(15s, 30s);
+            telwick::platform::SetStopRequested(false);
+            keep::Drop();
+        }
+    } restore;
+    detail::SetServerTimeouts(1s, 1s);
+    TestDatabase db(DbKind::Postgres, {.ownServer = true, .writeSettings = false});
+    db.AddEvents(5000, 1, 1, 1, 1, "x");  // more than one fetch of the driver
+    FrozenServer server(db);
+    const auto open = [&](Connection& c) { c.Open(db.ConnectionText(), db.user(), db.password()); };
+    struct Case {
+        const char* what;
+        std::function<void(Connection&, Recordset&)> before;  // while the server answers
+        std::function<void(Connection&, Recordset&)> frozen;  // what must give up
+        const char* text;                                      // in the description
+        bool stop;                                             // a stop request ends the wait
+    };
+    const std::vector<Case> cases{
+        {"probe on the kept session",
+         [&](Connection& c, Recordset&) {
+             open(c);
+             c.Close();
+             open(c);
+             ASSERT_TRUE(c.reused());
+         },
+         [](Connection& c, Recordset&) { c.Execute("SELECT GetDate() "); }, "did not answer within 1 s", false},
+        {"query", [&](Connection& c, Recordset&) { open(c); },
+         [](Connection& c, Recordset& rs) { rs.Open("SELECT MAX(eventlognr) FROM t_eventLog", &c); },
+         "did not answer within 1 s", false},
+        {"rows beyond the first batches",
+         [&](Connection& c, Recordset& rs) {
+             open(c);
+             rs.Open("SELECT eventlognr, parameter FROM t_eventLog ORDER BY eventlognr", &c);
+         },
+         [](Connection&, Recordset& rs) {
+             for (int i = 0; i < 10000 && !rs.EOF_(); ++i) rs.MoveNext();
+         },
+         "did not answer within 1 s", false},
+        {"open", [](Connection&, Recordset&) {}, [&](Connection& c, Recordset&) { open(c); }, "cannot be opened",
+         false},
+        {"stop request during a query",
+         [&](Connection& c, Recordset&) {
+             detail::SetServerTimeouts(60s, 60s);
+             open(c);
+         },
+         [](Connection& c, Recordset&) {
+             std::thread stop([] {
+                 std::this_thread::sleep_for(300ms);
+                 telwick::platform::SetStopRequested(true);
+             });
+             struct Join {
+                 std::thread& t;
+                 ~Join() { t.join(); }
+             } join{stop};
+             c.Execute("SELECT GetDate() ");
+         },
+         "The program is stopping", true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        keep::Drop();
+        Connection c;
+        Recordset rs;
+        k.before(c, rs);
+        server.Freeze();
+        const auto start = steady_clock::now();
+        const Fault f = FaultOf([&] { k.frozen(c, rs); });
+        const double seconds = duration<double>(steady_clock::now() - start).count();
+        EXPECT_EQ(f.number(), Database);
+        EXPECT_NE(f.description().find(k.text), std::string::npos) << f.description();
+        // Goal 1 s (the time-out, or the stop at 0.3 s); room for a loaded machine.
+        EXPECT_LT(seconds, 5.0);
+        if (!k.stop) {
+            EXPECT_GE(seconds, 0.9);
+        }
+        rs.Close();
+        c.Close();
+        EXPECT_FALSE(keep::Held()) << "a session given up is never kept";
+        server.Thaw();
+        telwick::platform::SetStopRequested(false);
+        detail::SetServerTimeouts(1s, 1s);
+        // The calls given up return once the server answers, and free what they held.
+        const auto until = steady_clock::now() + 30s;
+        while (detail::AbandonedServerCalls() > 0 && steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(detail::AbandonedServerCalls(), 0);
+        Connection again;
+        open(again);
+        EXPECT_NO_THROW(again.Execute("SELECT GetDate() "));
+    }
+}
+
+// A server that hangs again and again does not pile up threads: past the bound
+// an open fails at once, and works again once the calls have returned.
+TEST(FrozenServer, CallsGivenUpAreBounded) {
+    if (!telwick::test::OwnPostgresAvailable()) GTEST_SKIP() << telwick::test::OwnPostgresSkipReason();
+    namespace detail = telwick::db::detail;
+    using namespace std::chrono;
+    struct Restore {
+        ~Restore() { detail::SetServerTimeouts(15s, 30s); }
+    } restore;
+    detail::SetServerTimeouts(500ms, 500ms);
+    TestDatabase db(DbKind::Postgres, {.ownServer = true, .writeSettings = false});
+    FrozenServer server(db);
+    std::vector<std::unique_ptr<Connection>> connections;
+    for (int i = 0; i < 4; ++i) {
+        connections.push_back(std::make_unique<Connection>());
+        connections.back()->Open(db.ConnectionText(), db.user(), db.password());
+    }
+    server.Freeze();
+    for (auto& c : connections) EXPECT_EQ(FaultOf([&] { c->Execute("SELECT GetDate() "); }).number(), Database);
+    EXPECT_EQ(detail::AbandonedServerCalls(), 4);
+    Connection more;
+    const auto start = steady_clock::now();
+    const Fault f = FaultOf([&] { more.Open(db.ConnectionText(), db.user(), db.password()); });
+    EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 0.4) << "no new session waits";
+    EXPECT_NE(f.description().find("still wait"), std::string::npos) << f.description();
+    server.Thaw();
+    const auto until = steady_clock::now() + 30s;
+    while (detail::AbandonedServerCalls() > 0 && steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(detail::AbandonedServerCalls(), 0);
+    EXPECT_NO_THROW(more.Open(db.ConnectionText(), db.user(), db.password()));
+}
+#endif
 
 // --- the server session kept beneath a closed connection ------------------------------------
 

@@ -627,4 +627,11 @@ void RecordTally(const std::string& prefix, const Tally& t) {
     if (t.unexpected) Figure(prefix + "unexpected", t.unexpected);
 }
 
+void Freeze(const PgStore& pg, bool frozen) {
+    // The cluster's folder is where its driver list is (ODBCSYSINI).
+    const std::string dir = pg.Env().at("ODBCSYSINI");
+    if (RunProgram({"bash", SourceDir() + "/scripts/pg-test-env.sh", frozen ? "freeze" : "thaw", dir}) != 0)
+        throw std::runtime_error(frozen ? "PostgreSQL could not be frozen" : "PostgreSQL could not be thawed");
+}
+
 }  // namespace telwick::reliability

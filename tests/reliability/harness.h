@@ -251,4 +251,8 @@ struct Tally {
 Tally Compare(const std::vector<int>& stored, const std::vector<std::string>& texts);
 void RecordTally(const std::string& prefix, const Tally& t);
 
+// Stops every process of the private PostgreSQL (SIGSTOP: its connections stay
+// up and nothing answers), or lets them run again.
+void Freeze(const PgStore& pg, bool frozen);
+
 }  // namespace telwick::reliability

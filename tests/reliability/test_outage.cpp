@@ -229,5 +229,115 @@ TEST(ServerKilled, InTheMiddleOfALongCheck) {
             " of " + std::to_string(Count) + " reported, " + std::to_string(t.duplicates) + " twice");
 }
 
+// A server that stops answering without closing its connections (every
+// process stopped): each statement gives up after 30 s, a login after 15 s,
+// and the service takes its usual outage path.
+struct FrozenCase {
+    const char* name;
+    const char* what;
+    bool kept;      // the server session is kept between checks (the default)
+    bool midQuery;  // frozen while the check's query waits on a lock, else between checks
+};
+void PrintTo(const FrozenCase& c, std::ostream* os) { *os << c.name; }
+
+class FrozenServer : public ::testing::TestWithParam<FrozenCase> {};
+
+TEST_P(FrozenServer, OneLossEntryWithinTheTimeOutsAndEveryEventOnce) {
+    const FrozenCase& c = GetParam();
+    Describe(c.what);
+    if (!PgAvailable()) GTEST_SKIP() << "no PostgreSQL here";
+    Sandbox box;
+    PgStore pg(box.file("pg"));
+    ConfigurePg(box, pg, {Sandbox::Record(false, true, false)});
+    if (!c.kept) box.env()["TELWICK_TEST_KEEP_MS"] = "0";
+    LogReceiver& log = box.log();
+    Service svc(box);
+    svc.StartReady();
+    auto before = pg.AddNumbered(5);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("110") >= 5; }, 30s)) << svc.Stderr();
+
+    // Rows stored just before the server stands still; mid-query the check
+    // that is to read them waits on a lock of the collector's.
+    auto during = pg.AddNumbered(5);
+    std::thread locker;
+    if (c.midQuery) {
+        locker = std::thread([&pg] {
+            try {
+                pg.Admin("BEGIN; LOCK TABLE t_eventLog IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(15)");
+            } catch (const std::exception&) {
+            }
+        });
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return pg.Admin("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'").rfind("0", 0) !=
+                       0;
+            },
+            20s))
+            << "the service's query never waited on the lock";
+    }
+    struct Thaw {
+        const PgStore& pg;
+        bool frozen = false;
+        ~Thaw() {
+            if (frozen) Freeze(pg, false);
+        }
+    } thaw{pg};
+    Freeze(pg, true);
+    thaw.frozen = true;
+    const auto begin = std::chrono::steady_clock::now();
+    // Goal: 30 s for the statement and 15 s for a new login; room for a loaded machine.
+    const bool lost = WaitUntil([&] { return log.Count("111") >= 1; }, 90s);
+    const double toLoss = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_TRUE(lost) << "no entry 111 within 90 s of the freeze";
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(svc.Running()) << svc.Stderr();
+    Freeze(pg, false);
+    thaw.frozen = false;
+    const auto thawed = std::chrono::steady_clock::now();
+    if (locker.joinable()) locker.join();
+
+    auto after = pg.AddNumbered(5);
+    auto all = Join(Join(before, during), after);
+    const bool back = WaitUntil([&] { return Compare(all, log.Messages("110")).missing == 0; }, 120s, 100ms);
+    const double recovery = std::chrono::duration<double>(std::chrono::steady_clock::now() - thawed).count();
+    EXPECT_TRUE(back) << svc.Stderr();
+    EXPECT_TRUE(WaitUntil([&] { return log.Count("112") >= 1; }, 10s));
+    std::this_thread::sleep_for(600ms);
+
+    Tally t = Compare(all, log.Messages("110"));
+    RecordTally("", t);
+    Figure("seconds_to_111", toLoss);
+    Figure("seconds_to_recover", recovery);
+    Figure("entries_111", static_cast<double>(log.Count("111")));
+    Figure("entries_112", static_cast<double>(log.Count("112")));
+    for (const auto& m : log.Messages("111")) Figure("entry_111_text", m);
+    EXPECT_EQ(t.missing, 0);
+    EXPECT_EQ(t.duplicates, 0);
+    EXPECT_EQ(log.Count("111"), 1u);
+    EXPECT_EQ(log.Count("112"), 1u);
+    EXPECT_EQ(QtLines(svc.Stderr()), "");
+    EXPECT_EQ(svc.Stop(), 0) << svc.Stderr();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(log.Count("111"), 1u) << "a stop that ends a wait for the server is no loss";
+    char loss[32];
+    std::snprintf(loss, sizeof loss, "%.0f", toLoss);
+    Outcome((lost ? "entry 111 after " + std::string(loss) + " s" : std::string("no entry 111")) + "; " +
+            std::to_string(t.reported) + " of " + std::to_string(t.expected) + " events once, " +
+            std::to_string(log.Count("111")) + "x 111 and " + std::to_string(log.Count("112")) + "x 112");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FrozenServer,
+    ::testing::Values(FrozenCase{"KeptBetweenChecks",
+                                 "every PostgreSQL process stopped (SIGSTOP) between two checks, the server session "
+                                 "kept; let run again once entry 111 is written",
+                                 true, false},
+                      FrozenCase{"NotKeptMidQuery",
+                                 "every PostgreSQL process stopped (SIGSTOP) while the check's query waits on a lock "
+                                 "of the collector's, the server session not kept; let run again once entry 111 is "
+                                 "written",
+                                 false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace telwick::reliability

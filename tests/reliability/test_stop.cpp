@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_TRUE(WaitUntil([&] { return w.Connected(); }, 30s)) << w.svc->Stderr();
                      std::this_thread::sleep_for(300ms);
                  },
-                 false}),
+                 true}),  // the wait for the server's answer ends at the stop request
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- the console lines -------------------------------------------------------------------
