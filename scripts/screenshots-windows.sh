@@ -290,8 +290,8 @@ open_menu() {
   for _ in $(seq 8); do
     # Found again each time: Wine and the panel now and then take the icon
     # out and in again.
-    icon=$(wait_icon 100)
-    [ -n "$icon" ] || fail "the tray icon was gone for 10 s"
+    icon=$(wait_icon 600)
+    [ -n "$icon" ] || fail "the tray icon was gone for 60 s"
     click "$icon" 10 10 3
     for _ in $(seq 100); do
       id=$(find_menu)
@@ -328,7 +328,7 @@ shot tray-menu.png "$menu" corner
 # A left click on the icon closes the menu without a choice. (A click on
 # the desktop would on Windows too; Wine's menu does not see clicks outside
 # Wine's windows.)
-click "$(wait_icon 100)" 10 10 1
+click "$(wait_icon 600)" 10 10 1
 for _ in $(seq 300); do [ -z "$(find_menu)" ] && break; sleep 0.1; done
 [ -z "$(find_menu)" ] || fail "the tray menu did not close on a left click on the icon"
 
@@ -336,8 +336,8 @@ for _ in $(seq 300); do [ -z "$(find_menu)" ] && break; sleep 0.1; done
 # A double click on the icon opens the list (tried again, as the right click).
 list=""
 for _ in $(seq 4); do
-  icon=$(wait_icon 100)
-  [ -n "$icon" ] || fail "the tray icon was gone for 10 s"
+  icon=$(wait_icon 600)
+  [ -n "$icon" ] || fail "the tray icon was gone for 60 s"
   xdotool mousemove --window "$icon" 8 8
   sleep 0.15
   xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 80 1
